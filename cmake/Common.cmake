@@ -1,0 +1,23 @@
+option(CORVA_WERROR "Treat warnings as errors" ON)
+option(CORVA_SANITIZE "Build native code with AddressSanitizer and UBSan" OFF)
+
+# Flags every target of ours gets.
+function(corva_target target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                           -Woverloaded-virtual -Wcast-align -Wformat=2)
+  if(CORVA_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                 _WIN32_WINNT=0x0601 WINVER=0x0601)
+  endif()
+endfunction()
+
+if(WIN32)
+  # One file per deliverable: no runtime DLLs beside the programs.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+elseif(CORVA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()

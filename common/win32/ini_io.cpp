@@ -1,0 +1,33 @@
+#include "ini_io.h"
+
+#include <windows.h>
+
+#include "text.h"
+
+namespace corva::win {
+
+std::string ReadSetting(std::string_view path, std::string_view section, std::string_view key) {
+  char buffer[kSettingBufferSize] = {};
+  ::GetPrivateProfileStringA(Utf8ToAnsi(section).c_str(), Utf8ToAnsi(key).c_str(),
+                             ini::kMissingValue, buffer, kSettingBufferSize,
+                             Utf8ToAnsi(path).c_str());
+  buffer[kSettingBufferSize - 1] = '\0';
+  return AnsiToUtf8(buffer);
+}
+
+bool WriteSetting(std::string_view path, std::string_view section, std::string_view key,
+                  std::string_view value) {
+  const std::string stored = value.empty() ? std::string(" ") : Utf8ToAnsi(value);
+  ::WritePrivateProfileStringA(Utf8ToAnsi(section).c_str(), Utf8ToAnsi(key).c_str(),
+                               stored.c_str(), Utf8ToAnsi(path).c_str());
+  return true;
+}
+
+void LoadSettings(MonitorSettings& settings) {
+  const std::string path = settings.SettingsPath;
+  corva::LoadSettings(settings, [&](std::string_view section, std::string_view key) {
+    return ReadSetting(path, section, key);
+  });
+}
+
+}  // namespace corva::win

@@ -1,0 +1,26 @@
+#pragma once
+// Reading and writing Corvamon.ini through the Windows profile functions. Texts cross this
+// boundary as UTF-8 and are stored in the ANSI code page.
+
+#include <string>
+#include <string_view>
+
+#include "monitor_settings.h"
+
+namespace corva::win {
+
+// Size of the buffer that receives one value; longer values come back cut short.
+inline constexpr unsigned kSettingBufferSize = 250;
+
+// One value; "0" when the file, the section or the key is missing.
+std::string ReadSetting(std::string_view path, std::string_view section, std::string_view key);
+
+// Writes one value; an empty value is written as a single blank. A failure of the profile
+// function is not reported: the answer is always true.
+bool WriteSetting(std::string_view path, std::string_view section, std::string_view key,
+                  std::string_view value);
+
+// Reads every key of `settings.SettingsPath` into `settings`.
+void LoadSettings(MonitorSettings& settings);
+
+}  // namespace corva::win

@@ -1,0 +1,50 @@
+#include "text.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace corva::win {
+namespace {
+
+std::wstring ToWide(UINT code_page, std::string_view text) {
+  if (text.empty()) return {};
+  const int n = ::MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::string FromWide(UINT code_page, std::wstring_view text) {
+  if (text.empty()) return {};
+  const int n = ::WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+std::wstring Widen(std::string_view utf8) { return ToWide(CP_UTF8, utf8); }
+std::string Narrow(std::wstring_view wide) { return FromWide(CP_UTF8, wide); }
+std::string Utf8ToAnsi(std::string_view utf8) { return FromWide(CP_ACP, Widen(utf8)); }
+std::string AnsiToUtf8(std::string_view ansi) { return Narrow(ToWide(CP_ACP, ansi)); }
+
+std::wstring ProgramDirectory() {
+  std::vector<wchar_t> path(MAX_PATH);
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return L".";
+    if (n < path.size()) {
+      std::wstring full(path.data(), n);
+      const auto slash = full.find_last_of(L"\\/");
+      return slash == std::wstring::npos ? std::wstring(L".") : full.substr(0, slash);
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+}  // namespace corva::win

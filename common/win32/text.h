@@ -1,0 +1,18 @@
+#pragma once
+// Text conversions at the edges: the core speaks UTF-8, windows speak UTF-16, and files, the
+// profile functions and narrow calls use the ANSI code page (Windows-1252 for Spanish).
+
+#include <string>
+#include <string_view>
+
+namespace corva::win {
+
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view wide);
+std::string Utf8ToAnsi(std::string_view utf8);
+std::string AnsiToUtf8(std::string_view ansi);
+
+// The folder holding the running program, without a trailing backslash.
+std::wstring ProgramDirectory();
+
+}  // namespace corva::win

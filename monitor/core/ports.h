@@ -1,0 +1,90 @@
+#pragma once
+// What the monitor's logic needs from the outside world. The Win32 layer implements each port;
+// tests use fakes.
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace corva {
+
+// Controls of the main window that the logic changes.
+enum class Control {
+  lblvolt,
+  lblfr,
+  lblbat,
+  lblop,
+  lblmsg,
+  lblidenti,
+  IBClose,
+  IBMin,
+  IBMute,
+  IBTest,
+};
+
+// The main window's timers; all disabled when the window is created.
+enum class Timer { TimerUSB, TimerBuscaUSB, Timerdesconexion, TimerApagar };
+inline constexpr int TimerIntervalMs(Timer t) { return t == Timer::TimerBuscaUSB ? 5000 : 1000; }
+
+enum class LinkPicture { Serial, Usb };
+
+// The main window as the logic sees it.
+class MainView {
+ public:
+  virtual ~MainView() = default;
+  virtual void SetText(Control control, std::string_view text) = 0;
+  virtual void SetVisible(Control control, bool visible) = 0;
+  virtual void EnableTimer(Timer timer, bool enabled) = 0;
+  virtual bool TimerEnabled(Timer timer) const = 0;
+  // IBMute shows the sound-on pictures (ImgBocina) or the sound-off pictures (ImgMute).
+  virtual void SetMutePictures(bool sound_on) = 0;
+  // ImgConn member 0 takes the serial or USB picture.
+  virtual void SetLinkPicture(LinkPicture picture) = 0;
+  // A modal message box with an OK button.
+  virtual void ShowMessage(std::string_view text, std::string_view title) = 0;
+  // Lets pending window messages be processed once.
+  virtual void DoEvents() = 0;
+  // Waits about `ms` milliseconds while window messages keep being processed.
+  virtual void Pause(int ms) = 0;
+  // Processes window messages until `busy` answers false or `timeout_ms` passes, without
+  // spinning; answers whether `busy` became false.
+  virtual bool WaitWhile(const std::function<bool()>& busy, int timeout_ms) = 0;
+  // The restore request: make the window visible and show it normally.
+  virtual void Restore() = 0;
+  virtual void HideToTray() = 0;
+  // Closes the main window for good; the program ends with it.
+  virtual void Unload() = 0;
+};
+
+// Corvamon.ini.
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual std::string Read(std::string_view section, std::string_view key) = 0;
+  virtual bool Write(std::string_view section, std::string_view key, std::string_view value) = 0;
+};
+
+// The UPS as a USB HID device.
+class UsbLink {
+ public:
+  virtual ~UsbLink() = default;
+  virtual bool FindUsbDevice(std::string_view product) = 0;
+  // One output report: report id 0 followed by `payload`. False when no device takes it.
+  virtual bool WriteUsbReport(std::span<const std::uint8_t> payload) = 0;
+  virtual void Close() = 0;
+};
+
+// The notification-area icon and the main window's replacement window procedure.
+class ShellTray {
+ public:
+  virtual ~ShellTray() = default;
+  // Answers the shell's result: 1 when the icon was added.
+  virtual int AddTrayIcon(std::string_view tip) = 0;
+  virtual void DeleteTrayIcon() = 0;
+  virtual void HookMainWindow() = 0;
+  virtual void UnhookMainWindow() = 0;
+};
+
+}  // namespace corva

@@ -1,0 +1,108 @@
+#pragma once
+// The monitor's main window as logic: its state for the whole run, start-up, first activation,
+// unload, the buttons, and the serial status link. The Win32 window turns messages into calls
+// here and implements MainView.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "monitor_settings.h"
+#include "ports.h"
+#include "serial_frame_reader.h"
+#include "serial_port.h"
+
+namespace corva {
+
+// Texts the main window shows.
+namespace text {
+inline constexpr char kProductString[] = "Corvamon";
+inline constexpr char kMessageTitle[] = "Corvamon";
+inline constexpr char kNotFound[] = "No encontré el equipo KRD\r\nERROR en la conexión";
+inline constexpr char kConnectionError[] = "Error en la conexión";
+inline constexpr char kTrayTip[] = "KRD Tarnix Corvamon";
+inline constexpr char kSentOk[] = "Enviado OK";
+inline constexpr char kBadDataString[] = "Revise DataString en Corvamon.ini";
+}  // namespace text
+
+struct PrincipalPorts {
+  MainView& view;
+  SettingsStore& settings;
+  SerialPort& MSComm1;  // status frames
+  SerialPort& MSComm2;  // the turn-off command
+  UsbLink& usb;
+  ShellTray& tray;
+  // The user's documents folder, for saving Office documents when no folder is set.
+  std::function<std::string()> DefaultSaveDirectory;
+};
+
+class Principal {
+ public:
+  explicit Principal(PrincipalPorts ports);
+
+  // Window load. `program_directory` has no trailing backslash.
+  void Load(const std::string& program_directory);
+  // The window's activate event.
+  void Activate();
+  // The window closes for good.
+  void Unload();
+
+  void IBClose_Click();
+  void IBMin_Click();
+  void IBMute_Click();
+  void IBTest_Click() {}
+  void ImgConn_Click();
+  void ImgMainBat_DblClick();
+
+  // MSComm1's communication event.
+  void OnSerialEvent();
+  // MSComm2's communication event.
+  void OnTurnOffPortEvent();
+
+  // Sends the UPS the command to switch itself off after ApagaTNXMinutos minutes, on the serial
+  // link: '%', a pause of 1.2 s, then the minutes. Answers whether both bytes left.
+  bool SignalUpsTurnOffSerial();
+  // One byte on MSComm2, waiting (with window messages running) until it has left the port.
+  bool SendSerialByte(std::uint8_t byte);
+
+  // Decodes the frame held in FrameBuffer.
+  void ProcessStatusFrame();
+
+  // Sends the UPS's alarm-sound switch and shows the matching pictures on IBMute.
+  void UpdateMuteButton();
+
+  // State shared by the monitor's parts, under its own names.
+  MonitorSettings Settings;
+  std::vector<std::uint8_t> FrameBuffer;
+  std::int16_t FramePos = 1;
+  bool UsbMode = true;
+  bool UsbOpen = false;
+  bool UsbDisconnected = false;
+  bool OnBattery = false;
+  bool ShutdownRequested = false;
+  std::string LastLogEntry;
+  double BatteryPercent = 0;
+  std::int16_t CountdownSeconds = 0;
+  std::int16_t DisconnectSeconds = 0;
+  bool FirstActivation = false;
+  bool TrayIconPresent = false;
+
+  // The last frame handed to decoding (FrameLength bytes) and how many frames were decoded.
+  const std::vector<std::uint8_t>& LastFrame() const { return last_frame_; }
+  std::uint64_t FramesDecoded() const { return frames_decoded_; }
+  // Whether FrameLength names a frame kind the monitor can read (9 or 10).
+  bool FrameLengthUsable() const;
+
+ private:
+  void SetUpSerialLink();
+  void RestoreReceiveThreshold();
+
+  PrincipalPorts ports_;
+  SerialFrameReader reader_{0};
+  bool frame_received_ = false;
+  std::vector<std::uint8_t> last_frame_;
+  std::uint64_t frames_decoded_ = 0;
+};
+
+}  // namespace corva
