@@ -85,6 +85,10 @@ std::string NormalizeFolder(std::string_view folder) {
   return result;
 }
 
+std::string StoredSettingValue(std::string_view value) {
+  return value.empty() ? std::string(" ") : std::string(value);
+}
+
 std::int16_t ClampShutdownPercent(std::int16_t percent) {
   return std::clamp(percent, kMinShutdownPercent, kMaxShutdownPercent);
 }

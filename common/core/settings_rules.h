@@ -30,6 +30,10 @@ std::int16_t FrameLengthFromDataString(std::string_view data_string);
 // The folder form the monitor keeps: blanks trimmed at both ends and a final backslash.
 std::string NormalizeFolder(std::string_view folder);
 
+// The text written for a value: an empty value is written as a single blank, so the key's line
+// always carries some text after the equals sign.
+std::string StoredSettingValue(std::string_view value);
+
 // The battery threshold is kept within 20..70 percent.
 inline constexpr std::int16_t kMinShutdownPercent = 20;
 inline constexpr std::int16_t kMaxShutdownPercent = 70;

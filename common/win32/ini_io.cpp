@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "settings_rules.h"
 #include "text.h"
 
 namespace corva::win {
@@ -17,7 +18,7 @@ std::string ReadSetting(std::string_view path, std::string_view section, std::st
 
 bool WriteSetting(std::string_view path, std::string_view section, std::string_view key,
                   std::string_view value) {
-  const std::string stored = value.empty() ? std::string(" ") : Utf8ToAnsi(value);
+  const std::string stored = Utf8ToAnsi(StoredSettingValue(value));
   ::WritePrivateProfileStringA(Utf8ToAnsi(section).c_str(), Utf8ToAnsi(key).c_str(),
                                stored.c_str(), Utf8ToAnsi(path).c_str());
   return true;

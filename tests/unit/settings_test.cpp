@@ -68,6 +68,12 @@ TEST(NormalizeFolder, TrimsBlanksAndEndsWithABackslash) {
   EXPECT_EQ(NormalizeFolder(""), "\\");
 }
 
+TEST(StoredSettingValue, AnEmptyValueIsWrittenAsOneBlank) {
+  EXPECT_EQ(StoredSettingValue(""), " ");
+  EXPECT_EQ(StoredSettingValue("0"), "0");
+  EXPECT_EQ(StoredSettingValue(" x "), " x ");
+}
+
 class LoadSettingsTest : public ::testing::Test {
  protected:
   MonitorSettings Load() {
