@@ -21,3 +21,11 @@ elseif(CORVA_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+if(WIN32 AND CMAKE_BUILD_TYPE STREQUAL "Release")
+  add_link_options(-s)
+endif()
+
+# Where the native build finds the Windows build and the deliverables, to run them under Wine.
+set(CORVA_WIN_BUILD_DIR "${PROJECT_SOURCE_DIR}/build/x86_64" CACHE PATH "x86_64 Windows build")
+set(CORVA_DIST_DIR "${PROJECT_SOURCE_DIR}/dist" CACHE PATH "Deliverables folder")
