@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "upssim/frame.h"
+#include "upssim/player.h"
 #include "upssim/rxlog.h"
 #include "upssim/scenario.h"
 
@@ -218,6 +219,172 @@ TEST(UpssimRxLog, FinishReportsDanglingPercentOnce) {
     rx.feed('%', 100);
     EXPECT_EQ(rx.finish(400), (std::vector<std::string>{"CMD 400 INCOMPLETE \"%\" (no minutes byte after 300 ms)"}));
     EXPECT_TRUE(rx.finish(500).empty());
+}
+
+// ------------------------------------------------------------ player
+
+struct Sent {
+    std::int64_t at;
+    Bytes bytes;
+    bool operator==(const Sent&) const = default;
+};
+
+class RecordingOutput : public PlayerOutput {
+public:
+    void send(const Bytes& bytes, std::int64_t now) override { sent.push_back({now, bytes}); }
+    void event(std::string_view tag, std::int64_t now, const std::string& text) override {
+        events.push_back(std::string(tag) + " " + std::to_string(now) + " " + text);
+    }
+    std::vector<Sent> sent;
+    std::vector<std::string> events;
+};
+
+// Drives a player the way the event loop does: jump to each deadline it asks
+// for, until it has nothing left or `limit` is reached.
+std::int64_t run_until_idle(Player& p, std::int64_t now = 0, std::int64_t limit = 1'000'000) {
+    while (now <= limit) {
+        const auto due = p.advance(now);
+        if (!due || p.quit_requested()) return now;
+        now = *due;
+    }
+    return now;
+}
+
+Player make_player(RecordingOutput& out, const std::string& script, PlayerSettings s = {}) {
+    Player p(s, out);
+    for (auto& step : parse_scenario(script)) p.add(std::move(step));
+    return p;
+}
+
+const Bytes kAmpDefault = build_frame(Kind::Amp, {});
+
+TEST(UpssimPlayer, RepeatedFramesKeepTheirInterval) {
+    RecordingOutput out;
+    Player p = make_player(out, "frame repeat=3 interval=500\ntext \"x\"\n");
+    const auto end = run_until_idle(p);
+    EXPECT_EQ(out.sent, (std::vector<Sent>{{0, kAmpDefault}, {500, kAmpDefault}, {1000, kAmpDefault}, {1500, {'x'}}}));
+    EXPECT_EQ(end, 1500);
+    EXPECT_TRUE(p.idle());
+}
+
+TEST(UpssimPlayer, EveryAndSettingsPersistOverridesDoNot) {
+    RecordingOutput out;
+    PlayerSettings s;
+    s.every_ms = 100;
+    s.fields.battery = 10;  // as from --battery
+    Player p = make_player(out,
+                           "frame\n"
+                           "set battery=20 line=1\n"
+                           "frame battery=99 mode=1\n"
+                           "every 300\n"
+                           "kind star\n"
+                           "frame\n"
+                           "frame\n",
+                           s);
+    run_until_idle(p);
+    ASSERT_EQ(out.sent.size(), 4u);
+    EXPECT_EQ(out.sent[0].bytes[5], 10);
+    EXPECT_EQ(out.sent[1].at, 100);
+    EXPECT_EQ(out.sent[1].bytes[5], 99);
+    EXPECT_EQ(out.sent[1].bytes[8], '1');  // line from set
+    EXPECT_EQ(out.sent[1].bytes[9], '1');  // mode override
+    EXPECT_EQ(out.sent[2].at, 200);
+    EXPECT_EQ(out.sent[2].bytes, (Bytes{0x2A, 0x2A, 0x2A, 0, 20, 0, 65, '1', '0'}));  // override gone
+    EXPECT_EQ(out.sent[3].at, 500);  // new "every" applies
+}
+
+TEST(UpssimPlayer, SplitSendsRestAfterGapForOneFrameOnly) {
+    RecordingOutput out;
+    Player p = make_player(out, "split 4 gap=200\nframe repeat=2 interval=1000\nsplit 20\nframe interval=0\n");
+    run_until_idle(p);
+    const Bytes head(kAmpDefault.begin(), kAmpDefault.begin() + 4);
+    const Bytes tail(kAmpDefault.begin() + 4, kAmpDefault.end());
+    EXPECT_EQ(out.sent, (std::vector<Sent>{{0, head}, {200, tail}, {1000, kAmpDefault}, {2000, kAmpDefault}}));
+}
+
+TEST(UpssimPlayer, SplitRestGoesBeforeLaterSteps) {
+    RecordingOutput out;
+    Player p = make_player(out, "split 3 gap=50\nframe interval=0\nbytes 01\n");
+    run_until_idle(p);
+    ASSERT_EQ(out.sent.size(), 3u);
+    EXPECT_EQ(out.sent[1].at, 50);
+    EXPECT_EQ(out.sent[1].bytes.size(), kAmpDefault.size() - 3);
+    EXPECT_EQ(out.sent[2], (Sent{50, {0x01}}));
+}
+
+TEST(UpssimPlayer, FrameNoiseComesFirstAndIsSeeded) {
+    RecordingOutput a, b;
+    PlayerSettings s;
+    s.seed = 5;
+    Player pa = make_player(a, "frame noise=6 interval=0\nnoise 4\n", s);
+    Player pb = make_player(b, "frame noise=6 interval=0\nnoise 4\n", s);
+    run_until_idle(pa);
+    run_until_idle(pb);
+    ASSERT_EQ(a.sent.size(), 3u);
+    EXPECT_EQ(a.sent[0].bytes.size(), 6u);
+    EXPECT_EQ(a.sent[1].bytes, kAmpDefault);
+    EXPECT_EQ(a.sent[2].bytes.size(), 4u);
+    EXPECT_EQ(a.sent, b.sent);
+    NoiseGenerator gen(5);
+    EXPECT_EQ(a.sent[0].bytes, gen.next(6));
+}
+
+TEST(UpssimPlayer, WaitBlocksFollowingSteps) {
+    RecordingOutput out;
+    Player p = make_player(out, "wait 750\nbytes 01\n");
+    EXPECT_EQ(p.advance(0), 750);
+    EXPECT_TRUE(out.sent.empty());
+    EXPECT_EQ(p.advance(749), 750);
+    EXPECT_TRUE(out.sent.empty());
+    EXPECT_FALSE(p.advance(750).has_value());
+    EXPECT_EQ(out.sent, (std::vector<Sent>{{750, {0x01}}}));
+}
+
+TEST(UpssimPlayer, ExpectTurnOffSucceedsTimesOutAndConsumes) {
+    RecordingOutput out;
+    Player p = make_player(out, "expect-turnoff 5000\nexpect-turnoff 1000\nbytes 02\n");
+    EXPECT_EQ(p.advance(0), 5000);
+    p.turn_off_received(TurnOff{5, 1200, 1300});
+    EXPECT_EQ(p.advance(1300), 2300);  // first satisfied, second started
+    EXPECT_TRUE(out.sent.empty());
+    EXPECT_EQ(p.advance(2300), std::nullopt);
+    EXPECT_EQ(out.sent, (std::vector<Sent>{{2300, {0x02}}}));
+    EXPECT_EQ(out.events, (std::vector<std::string>{"STEP 0 line 1: expect-turnoff 5000",
+                                                    "EXPECT 1300 TURN-OFF ok m=5 (waited 1300 ms)",
+                                                    "STEP 1300 line 2: expect-turnoff 1000",
+                                                    "EXPECT 2300 TURN-OFF timeout after 1000 ms",
+                                                    "STEP 2300 line 3: bytes 02"}));
+}
+
+TEST(UpssimPlayer, TurnOffBeforeExpectStillCounts) {
+    RecordingOutput out;
+    Player p = make_player(out, "wait 100\nexpect-turnoff 5000\n");
+    EXPECT_EQ(p.advance(0), 100);
+    p.turn_off_received(TurnOff{2, 1000, 40});
+    EXPECT_FALSE(p.advance(100).has_value());
+    EXPECT_TRUE(p.idle());
+    EXPECT_EQ(out.events.back(), "EXPECT 100 TURN-OFF ok m=2 (waited 0 ms)");
+}
+
+TEST(UpssimPlayer, QuitStopsEverything) {
+    RecordingOutput out;
+    Player p = make_player(out, "bytes 01\nquit\nbytes 02\n");
+    p.advance(0);
+    EXPECT_TRUE(p.quit_requested());
+    EXPECT_EQ(out.sent, (std::vector<Sent>{{0, {0x01}}}));
+    EXPECT_EQ(out.events.back(), "STEP 0 line 2: quit");
+}
+
+TEST(UpssimPlayer, EndlessLoopNeverGoesIdle) {
+    RecordingOutput out;
+    Player p({}, out);
+    p.add(Step{0, "", FrameStep{{}, kRepeatForever, 250}});
+    std::int64_t now = 0;
+    for (int i = 0; i < 1000; ++i) now = p.advance(now).value();
+    EXPECT_EQ(now, 250'000);
+    EXPECT_EQ(out.sent.size(), 1000u);
+    EXPECT_FALSE(p.idle());
+    EXPECT_TRUE(out.events.empty());  // the built-in loop logs no STEP lines
 }
 
 // ------------------------------------------------------------ scenario
