@@ -54,6 +54,8 @@ class MainView {
   // The restore request: make the window visible and show it normally.
   virtual void Restore() = 0;
   virtual void HideToTray() = 0;
+  // Minimises the window to the taskbar (used while there is no tray icon to come back from).
+  virtual void Minimize() = 0;
   // Closes the main window for good; the program ends with it.
   virtual void Unload() = 0;
 };

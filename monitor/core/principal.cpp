@@ -124,15 +124,23 @@ void Principal::Unload() {
   }
 }
 
+void Principal::HideWindow() {
+  if (TrayIconPresent) {
+    ports_.view.HideToTray();
+  } else {
+    ports_.view.Minimize();
+  }
+}
+
 void Principal::IBClose_Click() {
   if (Settings.CierraconX == 1) {
     ports_.view.Unload();
   } else {
-    ports_.view.HideToTray();
+    HideWindow();
   }
 }
 
-void Principal::IBMin_Click() { ports_.view.HideToTray(); }
+void Principal::IBMin_Click() { HideWindow(); }
 
 void Principal::IBMute_Click() {
   Settings.AlarmaConSonido = !Settings.AlarmaConSonido;

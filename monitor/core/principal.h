@@ -96,6 +96,8 @@ class Principal {
 
  private:
   void SetUpSerialLink();
+  // Hides to the tray, or minimises when there is no tray icon to restore the window from.
+  void HideWindow();
   void RestoreReceiveThreshold();
 
   PrincipalPorts ports_;

@@ -44,6 +44,7 @@ class FakeView : public MainView {
   }
   void Restore() override { ++restores; visible = true; }
   void HideToTray() override { ++hides; visible = false; }
+  void Minimize() override { ++minimizes; }
   void Unload() override { ++unloads; }
 
   std::string Text(Control c) const {
@@ -61,7 +62,7 @@ class FakeView : public MainView {
   std::vector<std::string> events;
   std::vector<int> pauses;
   std::function<void()> on_wait;
-  int do_events = 0, restores = 0, hides = 0, unloads = 0;
+  int do_events = 0, restores = 0, hides = 0, minimizes = 0, unloads = 0;
   bool visible = false;
 };
 

@@ -134,6 +134,7 @@ TEST_F(PrincipalTest, MuteButtonSwitchesTheAlarmAndWritesItBack) {
 
 TEST_F(PrincipalTest, CloseButtonEndsOrHidesByCierraconX) {
   Load();
+  principal.Activate();
   principal.IBClose_Click();
   EXPECT_EQ(view.unloads, 0);
   EXPECT_EQ(view.hides, 1);
@@ -178,6 +179,11 @@ TEST_F(PrincipalTest, WithoutATrayIconTheWindowStaysShown) {
   EXPECT_TRUE(tray.log.empty());
   EXPECT_EQ(view.restores, 1);
   EXPECT_EQ(view.hides, 0);
+  // With no tray icon to come back from, hiding minimises instead.
+  principal.IBMin_Click();
+  principal.IBClose_Click();
+  EXPECT_EQ(view.hides, 0);
+  EXPECT_EQ(view.minimizes, 2);
 }
 
 TEST_F(PrincipalTest, UnloadClosesWhatIsOpen) {
