@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "event_log.h"
+
 namespace corva {
 
 // Controls of the main window that the logic changes.
@@ -42,6 +44,11 @@ class MainView {
   virtual void SetMutePictures(bool sound_on) = 0;
   // ImgConn member 0 takes the serial or USB picture.
   virtual void SetLinkPicture(LinkPicture picture) = 0;
+  // IMBatG takes the picture of IBatF member `member` (0..10).
+  virtual void SetGauge(int member) = 0;
+  virtual bool IsVisible(Control control) const = 0;
+  // Brings the main window in front of whatever the user is working in.
+  virtual void BringWindowToFront() = 0;
   // A modal message box with an OK button.
   virtual void ShowMessage(std::string_view text, std::string_view title) = 0;
   // Lets pending window messages be processed once.
@@ -78,15 +85,31 @@ class UsbLink {
   virtual void Close() = 0;
 };
 
+// Pictures of the notification-area icon: the window's icon, the charge pictures IIBat 0..10,
+// or the picture of a lost USB device.
+inline constexpr int kTrayMainIcon = -1;
+inline constexpr int kTrayNoUsb = 11;
+
 // The notification-area icon and the main window's replacement window procedure.
 class ShellTray {
  public:
   virtual ~ShellTray() = default;
-  // Answers the shell's result: 1 when the icon was added.
+  // Each answers the shell's result: 1 on success.
   virtual int AddTrayIcon(std::string_view tip) = 0;
-  virtual void DeleteTrayIcon() = 0;
+  virtual int ModifyTrayIcon(int picture, std::string_view tip) = 0;
+  virtual int DeleteTrayIcon() = 0;
+  // A balloon notice on the icon; `kind` 1 is information.
+  virtual void ShowTrayBalloon(int kind, std::string_view title, std::string_view text) = 0;
   virtual void HookMainWindow() = 0;
   virtual void UnhookMainWindow() = 0;
+};
+
+// Time and the user's regional settings.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual LocalTime Now() const = 0;
+  virtual Separators UserSeparators() const = 0;
 };
 
 }  // namespace corva

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 
+#include <cmath>
+#include <optional>
+
+#include "corva_funciones.h"
 #include "protocol.h"
 #include "settings_rules.h"
 
@@ -20,7 +24,7 @@ constexpr int kSendTimeoutMs = 3000;
 
 }  // namespace
 
-Principal::Principal(PrincipalPorts ports) : ports_(std::move(ports)) {
+Principal::Principal(PrincipalPorts ports) : ports_(std::move(ports)), log_(ports_.log) {
   ports_.MSComm1.SetOnComm([this] { OnSerialEvent(); });
   ports_.MSComm2.SetOnComm([this] { OnTurnOffPortEvent(); });
 }
@@ -31,6 +35,8 @@ bool Principal::FrameLengthUsable() const {
 }
 
 void Principal::Load(const std::string& program_directory) {
+  separators_ = ports_.platform.UserSeparators();
+
   // Settings.
   Settings.SettingsPath = program_directory + "\\" + ini::kFileName;
   LoadSettings(Settings, [this](std::string_view section, std::string_view key) {
@@ -194,12 +200,159 @@ void Principal::OnSerialEvent() {
 }
 
 void Principal::ProcessStatusFrame() {
+  // Each step reads only what it can: a byte outside the frame, an overflowing reading or a
+  // division by zero skips that step and leaves its values as they were.
   const std::size_t length = static_cast<std::size_t>(std::max<int>(0, Settings.FrameLength));
   const std::size_t first = UsbMode ? 1 : 0;
-  if (FrameBuffer.size() < first + length) return;
-  last_frame_.assign(FrameBuffer.begin() + static_cast<std::ptrdiff_t>(first),
-                     FrameBuffer.begin() + static_cast<std::ptrdiff_t>(first + length));
+  std::vector<std::uint8_t> frame(length, 0);
+  for (std::size_t i = 0; i < length && first + i < FrameBuffer.size(); ++i) {
+    frame[i] = FrameBuffer[first + i];
+  }
+  last_frame_ = frame;
   ++frames_decoded_;
+  const auto at = [&frame](int position) -> std::optional<std::uint8_t> {
+    if (position < 0 || static_cast<std::size_t>(position) >= frame.size()) return std::nullopt;
+    return frame[static_cast<std::size_t>(position)];
+  };
+
+  readings_ = Readings{};
+  int offset = 0;
+  if (auto b = at(1); b && *b == protocol::kStarHeaderByte) offset = 1;
+
+  if (auto b = at(protocol::kPosBattery - offset)) {
+    readings_.battery = BatteryPercentFromByte(*b, OnBattery);
+    BatteryPercent = readings_.battery;
+  }
+  if (auto b = at(protocol::kPosLineStatus - offset)) readings_.line_class = LineClassFromByte(*b);
+
+  const auto mode = at(protocol::kPosMode - offset);
+  if (mode && *mode == '0') {
+    if (offset == 0) {
+      const auto high = at(protocol::kPosVoltageHigh);
+      const auto low = at(protocol::kPosVoltageLow);
+      if (high && low) {
+        if (const auto reading = ReadingFromBytes(*high, *low)) {
+          readings_.voltage = VoltageFromReading(std::sqrt(static_cast<double>(*reading)), 0, UsbMode);
+        }
+      }
+    } else if (auto b = at(protocol::kPosVoltageLow)) {
+      readings_.voltage = VoltageFromReading(0, *b, UsbMode);
+    }
+    const auto high = at(protocol::kPosPeriodHigh);
+    const auto low = at(protocol::kPosPeriodLow);
+    if (high && low) {
+      if (const auto reading = ReadingFromBytes(*high, *low)) {
+        if (const auto hz = FrequencyFromPeriod(*reading)) readings_.frequency = *hz;
+      }
+    }
+  } else if (mode) {
+    readings_.voltage = 0;
+    readings_.frequency = 60.0;
+  }
+
+  if (mode) readings_.mode_text = ApplyOperatingMode(*mode);
+
+  if (LastLogEntry.empty() && Settings.Bitacora != 0) {
+    WriteLogEntry(text::kLogStart,
+                  {text::kLabelOperation + readings_.mode_text, text::kLabelVoltage + VoltageText(),
+                   text::kLabelFrequency + FrequencyText(), text::kLabelLine + readings_.line_class,
+                   text::kLabelBattery + BatteryText()},
+                  true);
+  }
+
+  const auto rounded = RoundHalfEven16(readings_.battery);
+  if (OnBattery) {
+    if (ports_.view.IsVisible(Control::lblidenti)) ports_.view.SetVisible(Control::lblidenti, false);
+    if (rounded) {
+      const int member = std::clamp(*rounded / 10, 0, 10);
+      ports_.tray.ModifyTrayIcon(member, text::kTrayBatteryTip +
+                                             FormatNumber(readings_.battery, "##0",
+                                                          separators_.decimal) + "%");
+    }
+  } else if (!ports_.view.IsVisible(Control::lblidenti)) {
+    ports_.view.SetVisible(Control::lblidenti, true);
+  }
+
+  ports_.view.SetText(Control::lblbat, BatteryText());
+  if (rounded && *rounded / 10 >= 0 && *rounded / 10 <= 10) ports_.view.SetGauge(*rounded / 10);
+  ports_.view.SetText(Control::lblfr, FrequencyText());
+
+  if (OnBattery) {
+    ports_.view.SetText(Control::lblvolt, text::kMonitoring);
+    ports_.view.SetText(Control::lblop, readings_.mode_text);
+  } else {
+    ports_.view.SetText(Control::lblvolt, VoltageText());
+    ports_.view.SetText(Control::lblop, readings_.line_class);
+    if (readings_.line_class == kOverload) ShutdownRequested = true;
+  }
+
+  if (ShutdownRequested) RunShutdownSequence();
+}
+
+std::string Principal::BatteryText() const {
+  return FormatNumber(readings_.battery, "##0.#0", separators_.decimal) + " %";
+}
+
+std::string Principal::VoltageText() const {
+  return OnBattery ? std::string(text::kMonitoring)
+                   : FormatNumber(readings_.voltage, "##0.0", separators_.decimal) + " Volts";
+}
+
+std::string Principal::FrequencyText() const {
+  return FormatNumber(readings_.frequency, "#0.0", separators_.decimal) + " Hz";
+}
+
+std::string Principal::ApplyOperatingMode(std::uint8_t mode) {
+  switch (mode) {
+    case '0':
+      if (OnBattery) {  // return of power
+        ports_.tray.ModifyTrayIcon(kTrayMainIcon, text::kTrayMainTip);
+        if (Settings.NotifAviso == 1) {
+          ports_.tray.ShowTrayBalloon(text::kBalloonInfo, text::kBalloonTitle, text::kBalloonReturn);
+        }
+        if (Settings.Bitacora != 0) WriteLogEntry(text::kLogReturn, {}, false);
+        OnBattery = false;
+        UsbDisconnected = false;
+        HideWindow();
+      }
+      break;
+    case '1':
+      OnPowerFailure();
+      break;
+    case '2':
+      if (Settings.Bitacora != 0) {
+        WriteLogEntry(text::kLogForcedShutdown,
+                      {text::kLabelBatteryExhausted, text::kLabelBattery + BatteryText()}, true);
+      }
+      ShutdownRequested = true;
+      break;
+    default:
+      break;
+  }
+  return ModeTextFromByte(mode);
+}
+
+void Principal::OnPowerFailure() {
+  if (!OnBattery) {
+    if (Settings.Bitacora != 0) {
+      WriteLogEntry(text::kLogFailure, {text::kLabelOnBattery, text::kLabelBattery + BatteryText()},
+                    true);
+    }
+    if (Settings.NotifAviso == 1) {
+      ports_.tray.ShowTrayBalloon(text::kBalloonInfo, text::kBalloonTitle, text::kBalloonFailure);
+    }
+    if (Settings.NotifMaximiza == 1) ports_.view.BringWindowToFront();
+  }
+  OnBattery = true;
+}
+
+void Principal::RunShutdownSequence() { ++shutdown_runs_; }
+
+void Principal::WriteLogEntry(std::string_view event_text, const std::vector<std::string>& labels,
+                              bool remember) {
+  const std::string entry = BuildLogEntry(event_text, ports_.platform.Now(), separators_, labels);
+  if (remember) LastLogEntry = entry;
+  log_.AppendLogEntry(entry);
 }
 
 void Principal::OnTurnOffPortEvent() {

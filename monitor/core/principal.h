@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "event_log.h"
 #include "monitor_settings.h"
 #include "ports.h"
 #include "serial_frame_reader.h"
@@ -24,6 +25,25 @@ inline constexpr char kConnectionError[] = "Error en la conexión";
 inline constexpr char kTrayTip[] = "KRD Tarnix Corvamon";
 inline constexpr char kSentOk[] = "Enviado OK";
 inline constexpr char kBadDataString[] = "Revise DataString en Corvamon.ini";
+inline constexpr char kMonitoring[] = "Monitoreando Equipo";
+inline constexpr char kTrayMainTip[] = "Corvamon";
+inline constexpr char kTrayBatteryTip[] = "Corvamon - Bateria al ";
+inline constexpr char kBalloonTitle[] = "Corvamon";
+inline constexpr char kBalloonFailure[] = " FALLA DE LINEA ";
+inline constexpr char kBalloonReturn[] = " Retorno de Energía ";
+inline constexpr int kBalloonInfo = 1;
+// Event texts of the log, with their trailing blank.
+inline constexpr char kLogStart[] = "Inicio de Monitoreo KRD ";
+inline constexpr char kLogFailure[] = "Corte de energía ";
+inline constexpr char kLogReturn[] = "Retorno de energía ";
+inline constexpr char kLogForcedShutdown[] = "Cierre Forzado ";
+inline constexpr char kLabelOperation[] = "Operacion ";
+inline constexpr char kLabelVoltage[] = "Voltaje ";
+inline constexpr char kLabelFrequency[] = "Frecuencia ";
+inline constexpr char kLabelLine[] = "Linea ";
+inline constexpr char kLabelBattery[] = "Bateria ";
+inline constexpr char kLabelOnBattery[] = "Operacion con Bateria ";
+inline constexpr char kLabelBatteryExhausted[] = "Operacion BATERIA AGOTADA ";
 }  // namespace text
 
 struct PrincipalPorts {
@@ -33,6 +53,8 @@ struct PrincipalPorts {
   SerialPort& MSComm2;  // the turn-off command
   UsbLink& usb;
   ShellTray& tray;
+  LogFile& log;
+  Platform& platform;
   // The user's documents folder, for saving Office documents when no folder is set.
   std::function<std::string()> DefaultSaveDirectory;
 };
@@ -66,8 +88,14 @@ class Principal {
   // One byte on MSComm2, waiting (with window messages running) until it has left the port.
   bool SendSerialByte(std::uint8_t byte);
 
-  // Decodes the frame held in FrameBuffer.
+  // Decodes the frame held in FrameBuffer and shows it.
   void ProcessStatusFrame();
+  // Applies the frame's mode byte: line failure, return of power or the UPS's shutdown report.
+  // Answers the mode text.
+  std::string ApplyOperatingMode(std::uint8_t mode);
+  void OnPowerFailure();
+  // Decides nothing by itself: the computer goes down through the shutdown sequence.
+  void RunShutdownSequence();
 
   // Sends the UPS's alarm-sound switch and shows the matching pictures on IBMute.
   void UpdateMuteButton();
@@ -88,6 +116,18 @@ class Principal {
   bool FirstActivation = false;
   bool TrayIconPresent = false;
 
+  // What the frame being decoded reads, as the window shows it.
+  struct Readings {
+    double battery = 0;
+    double voltage = 0;
+    double frequency = 0;
+    std::string line_class;
+    std::string mode_text;
+  };
+  const Readings& CurrentReadings() const { return readings_; }
+  std::uint64_t ShutdownSequenceRuns() const { return shutdown_runs_; }
+  const EventLogWriter& Log() const { return log_; }
+
   // The last frame handed to decoding (FrameLength bytes) and how many frames were decoded.
   const std::vector<std::uint8_t>& LastFrame() const { return last_frame_; }
   std::uint64_t FramesDecoded() const { return frames_decoded_; }
@@ -99,12 +139,22 @@ class Principal {
   // Hides to the tray, or minimises when there is no tray icon to restore the window from.
   void HideWindow();
   void RestoreReceiveThreshold();
+  // Builds an entry stamped now, remembers it as LastLogEntry when asked, and writes it.
+  void WriteLogEntry(std::string_view event_text, const std::vector<std::string>& labels,
+                     bool remember);
+  std::string BatteryText() const;
+  std::string VoltageText() const;
+  std::string FrequencyText() const;
 
   PrincipalPorts ports_;
   SerialFrameReader reader_{0};
   bool frame_received_ = false;
   std::vector<std::uint8_t> last_frame_;
   std::uint64_t frames_decoded_ = 0;
+  EventLogWriter log_;
+  Readings readings_;
+  Separators separators_;
+  std::uint64_t shutdown_runs_ = 0;
 };
 
 }  // namespace corva

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <optional>
 #include <map>
 #include <set>
 #include <string>
@@ -26,6 +27,12 @@ class FakeView : public MainView {
   bool TimerEnabled(Timer t) const override { return timers.count(t) != 0; }
   void SetMutePictures(bool on) override { mute_pictures.push_back(on); }
   void SetLinkPicture(LinkPicture p) override { link = p; }
+  void SetGauge(int member) override { gauge = member; }
+  bool IsVisible(Control c) const override { return !Hidden(c); }
+  void BringWindowToFront() override {
+    ++fronts;
+    events.push_back("front");
+  }
   void ShowMessage(std::string_view t, std::string_view title) override {
     messages.push_back(std::string(title) + "|" + std::string(t));
     events.push_back("message");
@@ -58,6 +65,8 @@ class FakeView : public MainView {
   std::set<Timer> timers;
   std::vector<bool> mute_pictures;
   std::optional<LinkPicture> link;
+  std::optional<int> gauge;
+  int fronts = 0;
   std::vector<std::string> messages;
   std::vector<std::string> events;
   std::vector<int> pauses;
@@ -174,11 +183,44 @@ class FakeTray : public ShellTray {
     tips.push_back(std::string(tip));
     return result;
   }
-  void DeleteTrayIcon() override { log.push_back("delete"); }
+  int ModifyTrayIcon(int picture, std::string_view tip) override {
+    modified.emplace_back(picture, std::string(tip));
+    return 1;
+  }
+  int DeleteTrayIcon() override {
+    log.push_back("delete");
+    return 1;
+  }
+  void ShowTrayBalloon(int kind, std::string_view title, std::string_view text) override {
+    balloons.push_back(std::to_string(kind) + "|" + std::string(title) + "|" + std::string(text));
+  }
+  std::vector<std::pair<int, std::string>> modified;
+  std::vector<std::string> balloons;
   void HookMainWindow() override { log.push_back("hook"); }
   void UnhookMainWindow() override { log.push_back("unhook"); }
   int result = 1;
   std::vector<std::string> tips, log;
+};
+
+class FakeLogFile : public LogFile {
+ public:
+  bool Append(std::string_view text) override {
+    ++appends;
+    if (locked) return false;
+    contents += text;
+    return true;
+  }
+  std::string contents;
+  bool locked = false;
+  int appends = 0;
+};
+
+class FakePlatform : public Platform {
+ public:
+  LocalTime Now() const override { return now; }
+  Separators UserSeparators() const override { return separators; }
+  LocalTime now{2026, 3, 6, 14, 5, 9};
+  Separators separators;
 };
 
 }  // namespace corva::fakes

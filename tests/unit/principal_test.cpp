@@ -24,7 +24,9 @@ class PrincipalTest : public ::testing::Test {
   FakeSerialPort MSComm1, MSComm2;
   fakes::FakeUsb usb;
   fakes::FakeTray tray;
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray,
+  fakes::FakeLogFile log;
+  fakes::FakePlatform platform;
+  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform,
                                      [] { return std::string("C:\\Users\\ana\\Documents"); }}};
 };
 
