@@ -1,5 +1,6 @@
 option(CORVA_WERROR "Treat warnings as errors" ON)
 option(CORVA_SANITIZE "Build native code with AddressSanitizer and UBSan" OFF)
+option(CORVA_FUZZ "Build only the portable core and its libFuzzer targets (clang)" OFF)
 
 # Flags every target of ours gets.
 function(corva_target target)
@@ -17,6 +18,9 @@ endfunction()
 if(WIN32)
   # One file per deliverable: no runtime DLLs beside the programs.
   add_link_options(-static -static-libgcc -static-libstdc++)
+elseif(CORVA_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
 elseif(CORVA_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
