@@ -1,0 +1,39 @@
+// Corvamon: watches the UPS and protects this computer when mains power fails.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "principal_window.h"
+#include "protocol.h"
+#include "text.h"
+#include "unlinked_ports.h"
+#include "win_platform.h"
+#include "win_serial_port.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+
+  corva::win::NoUsbDevice usb;
+  corva::win::NoTrayIcon tray;
+  corva::win::WinSerialPort MSComm1;
+  corva::win::WinSerialPort MSComm2;  // keeps a port's defaults: COM1 at 9600,N,8,1
+  MSComm2.SetCommPort(corva::protocol::kSerialPort);
+  MSComm2.SetSettings(corva::protocol::kSerialSettings);
+  const std::wstring folder = corva::win::ProgramDirectory();
+  corva::win::WinLogFile log(folder + L"\\Bitacora.txt");
+  corva::win::WinPlatform platform;
+  auto window = corva::win::PrincipalWindow::Create(
+      instance, {usb, tray, MSComm1, MSComm2, log, platform}, folder);
+  if (!window) return 1;
+  window->Show(show_command);
+
+  MSG msg;
+  BOOL got;
+  while ((got = ::GetMessageW(&msg, nullptr, 0, 0)) != 0) {
+    if (got == -1) break;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}

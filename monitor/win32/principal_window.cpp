@@ -1,0 +1,501 @@
+#include "principal_window.h"
+
+#include <windowsx.h>
+
+#include "control_ids.h"
+#include "documents.h"
+#include "ini_io.h"
+#include "picture_button.h"
+#include "resource.h"
+#include "skin_layout.h"
+#include "text.h"
+
+namespace corva::win {
+namespace {
+
+constexpr UINT_PTR kTimerIdBase = 1000;
+// 15 twips: the skin's height is cut by this much when the window is sized to it.
+constexpr int kSkinHeightTrimTwips = 15;
+
+UINT_PTR TimerId(Timer t) { return kTimerIdBase + static_cast<UINT_PTR>(t); }
+
+RECT ToRect(const skin::Rect& r) { return RECT{r.x, r.y, r.x + r.w, r.y + r.h}; }
+
+// Corvamon.ini through the profile functions, at the path the core settles at start-up.
+class IniFile final : public SettingsStore {
+ public:
+  void Attach(const MonitorSettings& settings) { settings_ = &settings; }
+  std::string Read(std::string_view section, std::string_view key) override {
+    return ReadSetting(settings_->SettingsPath, section, key);
+  }
+  bool Write(std::string_view section, std::string_view key, std::string_view value) override {
+    return WriteSetting(settings_->SettingsPath, section, key, value);
+  }
+
+ private:
+  const MonitorSettings* settings_ = nullptr;
+};
+
+struct LabelSpec {
+  int id;
+  const wchar_t* caption;
+  skin::Rect rect;
+};
+
+// The labels and their design captions.
+constexpr LabelSpec kLabels[] = {
+    {ids::lblvolt, L"0 Volts", skin::kLblVolt},   {ids::lblfr, L"0 Hz", skin::kLblFr},
+    {ids::lblbat, L"0 %", skin::kLblBat},         {ids::lblop, L" Normal", skin::kLblOp},
+    {ids::lblmsg, L"", skin::kLblMsg},            {ids::lblidenti, L"Autoprueba", skin::kLblIdenti},
+    {ids::lbltit0, L"Salida", skin::kLblTit0},    {ids::lbltit1, L"Frecuencia", skin::kLblTit1},
+    {ids::lbltit2, L"L\u00EDnea", skin::kLblTit2},
+};
+
+}  // namespace
+
+std::unique_ptr<PrincipalWindow> PrincipalWindow::Create(HINSTANCE instance, Links links,
+                                                         const std::wstring& program_directory) {
+  std::unique_ptr<PrincipalWindow> window(new PrincipalWindow(instance, links));
+
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_DBLCLKS;
+  wc.lpfnWndProc = &PrincipalWindow::WndProc;
+  wc.hInstance = instance;
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  wc.hIcon = window->icon_big_.get();
+  wc.hIconSm = window->icon_small_.get();
+  wc.lpszClassName = CORVA_MAIN_CLASS;
+  ::RegisterClassExW(&wc);
+
+  // Sized to the skin, centred on the work area.
+  const int dpi_y = [] {
+    window_dc screen(nullptr);
+    return ::GetDeviceCaps(screen.get(), LOGPIXELSY);
+  }();
+  const int width = skin::kSkin.w;
+  const int height = skin::kSkin.h - ::MulDiv(kSkinHeightTrimTwips, dpi_y, 1440);
+  RECT work{0, 0, 800, 600};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const int x = work.left + (work.right - work.left - width) / 2;
+  const int y = work.top + (work.bottom - work.top - height) / 2;
+
+  HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, CORVA_MAIN_CLASS, CORVA_MAIN_CAPTION,
+                                WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, x, y,
+                                width, height, nullptr, nullptr, instance, window.get());
+  if (!hwnd) return nullptr;
+
+  window->core_->Load(Narrow(program_directory));
+  return window;
+}
+
+PrincipalWindow::PrincipalWindow(HINSTANCE instance, Links links)
+    : instance_(instance), links_(links) {
+  icon_big_.reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVAMON),
+                                                  IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                                  ::GetSystemMetrics(SM_CYICON), 0)));
+  icon_small_.reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVAMON),
+                                                    IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                    ::GetSystemMetrics(SM_CYSMICON), 0)));
+  auto ini = std::make_unique<IniFile>();
+  core_ = std::make_unique<Principal>(PrincipalPorts{*this, *ini, links.MSComm1, links.MSComm2,
+                                                     links.usb, links.tray, links.log,
+                                                     links.platform,
+                                                     [] { return DefaultSaveDirectory(); }});
+  ini->Attach(core_->Settings);
+  settings_ = std::move(ini);
+}
+
+PrincipalWindow::~PrincipalWindow() {
+  if (hwnd_) ::DestroyWindow(hwnd_);
+}
+
+void PrincipalWindow::Show(int show_command) {
+  ::ShowWindow(hwnd_, show_command);
+  ::UpdateWindow(hwnd_);
+}
+
+LRESULT CALLBACK PrincipalWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
+    auto* self = static_cast<PrincipalWindow*>(create->lpCreateParams);
+    self->hwnd_ = hwnd;
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<PrincipalWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = nullptr;
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+  }
+  return self->HandleMessage(msg, wp, lp);
+}
+
+LRESULT PrincipalWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CREATE:
+      if (!LoadPictures()) return -1;
+      CreateControls();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;  // the skin covers the client area
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_DRAWITEM:
+      OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wp), HIWORD(wp));
+      return 0;
+    case WM_LBUTTONDOWN:
+      // The skin drags the window.
+      ::ReleaseCapture();
+      ::SendMessageW(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wp) != WA_INACTIVE) core_->Activate();
+      return 0;
+    case WM_CLOSE:
+      core_->IBClose_Click();
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wp) Unload();
+      return 0;
+    case WM_DESTROY:
+      OnDestroy();
+      return 0;
+    default:
+      return ::DefWindowProcW(hwnd_, msg, wp, lp);
+  }
+}
+
+bool PrincipalWindow::LoadPictures() {
+  const auto load = [this](int id) {
+    return unique_hbitmap(static_cast<HBITMAP>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  };
+  skin_ = load(IDB_SKIN);
+  for (int i = 0; i < 11; ++i) IBatF_[static_cast<std::size_t>(i)] = load(IDB_GAUGE_00 + i);
+  battery_ = load(IDB_BATTERY);
+  link_serial_ = load(IDB_LINK_SERIAL);
+  link_usb_ = load(IDB_LINK_USB);
+  const auto load3 = [&](std::array<unique_hbitmap, 3>& set, int normal, int down, int hover) {
+    set[0] = load(normal);
+    set[1] = load(down);
+    set[2] = load(hover);
+  };
+  load3(ImgBocina_, IDB_SOUND_NORMAL, IDB_SOUND_DOWN, IDB_SOUND_HOVER);
+  load3(ImgMute_, IDB_MUTE_NORMAL, IDB_MUTE_DOWN, IDB_MUTE_HOVER);
+  load3(close_, IDB_CLOSE_NORMAL, IDB_CLOSE_DOWN, IDB_CLOSE_HOVER);
+  load3(min_, IDB_MIN_NORMAL, IDB_MIN_DOWN, IDB_MIN_HOVER);
+  load3(test_, IDB_TEST_NORMAL, IDB_TEST_DOWN, IDB_TEST_HOVER);
+  // The gauge agrees with the design caption "0 %" until the first frame arrives.
+  IMBatG_picture_ = IBatF_[0].get();
+  ImgConn_picture_ = link_serial_.get();
+
+  const auto font = [](int px, bool bold) {
+    return unique_hfont(::CreateFontW(-px, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                                      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                      CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                      DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
+  };
+  value_font_ = font(skin::kValueFontPx, true);
+  bat_font_ = font(skin::kBatFontPx, true);
+  title_font_ = font(skin::kTitleFontPx, false);
+  small_font_ = font(skin::kSmallFontPx, false);
+  return static_cast<bool>(skin_);
+}
+
+void PrincipalWindow::CreateControls() {
+  const auto child = [this](const wchar_t* cls, const wchar_t* text, DWORD style, int id,
+                            const skin::Rect& r) {
+    ::CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, r.x, r.y, r.w, r.h, hwnd_,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+  };
+  for (const LabelSpec& label : kLabels) {
+    child(L"STATIC", label.caption, SS_OWNERDRAW, label.id, label.rect);
+  }
+  child(L"STATIC", L"", SS_OWNERDRAW, ids::IMBatG, skin::kIMBatG);
+  child(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, ids::ImgConn, skin::kImgConn);
+  child(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, ids::ImgMainBat, skin::kImgMainBat);
+
+  const auto button = [this](int id, const skin::Rect& r, const wchar_t* caption,
+                             const std::array<unique_hbitmap, 3>& pictures) {
+    HWND b = CreateImageButton(hwnd_, id, ToRect(r), caption);
+    SetButtonPictures(b, {pictures[0].get(), pictures[1].get(), pictures[2].get()});
+  };
+  button(ids::IBClose, skin::kIBClose, L"Cerrar", close_);
+  button(ids::IBMin, skin::kIBMin, L"Minimizar", min_);
+  button(ids::IBMute, skin::kIBMute, L"Sonido", ImgBocina_);
+  button(ids::IBTest, skin::kIBTest, L"Prueba", test_);
+}
+
+void PrincipalWindow::OnPaint() {
+  paint_dc dc(hwnd_);
+  unique_hdc source(::CreateCompatibleDC(dc.get()));
+  select_object selected(source.get(), skin_.get());
+  const RECT& r = dc.paint().rcPaint;
+  ::BitBlt(dc.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, source.get(), r.left,
+           r.top, SRCCOPY);
+}
+
+void PrincipalWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  switch (item.CtlID) {
+    case ids::IBClose:
+    case ids::IBMin:
+    case ids::IBMute:
+    case ids::IBTest:
+      DrawImageButton(item);
+      break;
+    case ids::IMBatG:
+      DrawPicture(item, IMBatG_picture_);
+      break;
+    case ids::ImgConn:
+      DrawPicture(item, ImgConn_picture_);
+      break;
+    case ids::ImgMainBat:
+      DrawPicture(item, battery_.get());
+      break;
+    default:
+      DrawLabel(item);
+      break;
+  }
+}
+
+void PrincipalWindow::DrawPicture(const DRAWITEMSTRUCT& item, HBITMAP picture) {
+  unique_hdc source(::CreateCompatibleDC(item.hDC));
+  select_object selected(source.get(), picture);
+  const RECT& r = item.rcItem;
+  ::BitBlt(item.hDC, r.left, r.top, r.right - r.left, r.bottom - r.top, source.get(), 0, 0,
+           SRCCOPY);
+}
+
+void PrincipalWindow::DrawLabel(const DRAWITEMSTRUCT& item) {
+  const RECT& r = item.rcItem;
+  const int w = r.right - r.left;
+  const int h = r.bottom - r.top;
+  // Where the label sits on the skin.
+  RECT on_skin{};
+  ::GetWindowRect(item.hwndItem, &on_skin);
+  ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&on_skin), 2);
+
+  // Drawn off screen, then copied in one go: no flicker when the text changes every second.
+  unique_hdc buffer(::CreateCompatibleDC(item.hDC));
+  unique_hbitmap canvas(::CreateCompatibleBitmap(item.hDC, w, h));
+  select_object canvas_selected(buffer.get(), canvas.get());
+  {
+    unique_hdc source(::CreateCompatibleDC(item.hDC));
+    select_object skin_selected(source.get(), skin_.get());
+    ::BitBlt(buffer.get(), 0, 0, w, h, source.get(), on_skin.left, on_skin.top, SRCCOPY);
+  }
+
+  HFONT font = value_font_.get();
+  COLORREF colour = skin::kTextColour;
+  UINT align = DT_LEFT;
+  switch (item.CtlID) {
+    case ids::lblbat:
+      font = bat_font_.get();
+      align = DT_CENTER;
+      break;
+    case ids::lblidenti:
+      font = small_font_.get();
+      colour = skin::kTitleColour;
+      align = DT_CENTER;
+      break;
+    case ids::lbltit0:
+    case ids::lbltit1:
+    case ids::lbltit2:
+      font = title_font_.get();
+      colour = skin::kTitleColour;
+      break;
+    case ids::lblmsg:
+      font = title_font_.get();
+      colour = skin::kMessageColour;
+      break;
+    default:
+      break;
+  }
+  const int length = ::GetWindowTextLengthW(item.hwndItem);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  ::GetWindowTextW(item.hwndItem, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(length));
+
+  select_object font_selected(buffer.get(), font);
+  ::SetBkMode(buffer.get(), TRANSPARENT);
+  ::SetTextColor(buffer.get(), colour);
+  RECT text_rect{0, 0, w, h};
+  ::DrawTextW(buffer.get(), text.c_str(), length, &text_rect,
+              align | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  ::BitBlt(item.hDC, r.left, r.top, w, h, buffer.get(), 0, 0, SRCCOPY);
+}
+
+void PrincipalWindow::OnCommand(int id, int code) {
+  switch (id) {
+    case ids::IBClose:
+      if (code == BN_CLICKED) core_->IBClose_Click();
+      break;
+    case ids::IBMin:
+      if (code == BN_CLICKED) core_->IBMin_Click();
+      break;
+    case ids::IBMute:
+      if (code == BN_CLICKED) core_->IBMute_Click();
+      break;
+    case ids::IBTest:
+      if (code == BN_CLICKED) core_->IBTest_Click();
+      break;
+    case ids::ImgConn:
+      if (code == STN_CLICKED) core_->ImgConn_Click();
+      break;
+    case ids::ImgMainBat:
+      if (code == STN_DBLCLK) core_->ImgMainBat_DblClick();
+      break;
+    default:
+      break;
+  }
+}
+
+void PrincipalWindow::OnDestroy() {
+  for (Timer t : timers_) ::KillTimer(hwnd_, TimerId(t));
+  timers_.clear();
+  core_->Unload();
+  ::PostQuitMessage(0);
+}
+
+int PrincipalWindow::ControlId(Control control) {
+  switch (control) {
+    case Control::lblvolt: return ids::lblvolt;
+    case Control::lblfr: return ids::lblfr;
+    case Control::lblbat: return ids::lblbat;
+    case Control::lblop: return ids::lblop;
+    case Control::lblmsg: return ids::lblmsg;
+    case Control::lblidenti: return ids::lblidenti;
+    case Control::IBClose: return ids::IBClose;
+    case Control::IBMin: return ids::IBMin;
+    case Control::IBMute: return ids::IBMute;
+    case Control::IBTest: return ids::IBTest;
+  }
+  return 0;
+}
+
+void PrincipalWindow::SetText(Control control, std::string_view text) {
+  HWND child = Child(ControlId(control));
+  if (!child) return;
+  ::SetWindowTextW(child, Widen(text).c_str());
+  ::InvalidateRect(child, nullptr, FALSE);
+}
+
+void PrincipalWindow::SetVisible(Control control, bool visible) {
+  if (HWND child = Child(ControlId(control))) ::ShowWindow(child, visible ? SW_SHOW : SW_HIDE);
+}
+
+void PrincipalWindow::EnableTimer(Timer timer, bool enabled) {
+  if (enabled) {
+    if (::SetTimer(hwnd_, TimerId(timer), static_cast<UINT>(TimerIntervalMs(timer)), nullptr)) {
+      timers_.insert(timer);
+    }
+  } else {
+    ::KillTimer(hwnd_, TimerId(timer));
+    timers_.erase(timer);
+  }
+}
+
+bool PrincipalWindow::TimerEnabled(Timer timer) const { return timers_.count(timer) != 0; }
+
+void PrincipalWindow::SetMutePictures(bool sound_on) {
+  const auto& set = sound_on ? ImgBocina_ : ImgMute_;
+  SetButtonPictures(Child(ids::IBMute), {set[0].get(), set[1].get(), set[2].get()});
+}
+
+void PrincipalWindow::SetLinkPicture(LinkPicture picture) {
+  ImgConn_picture_ = picture == LinkPicture::Usb ? link_usb_.get() : link_serial_.get();
+  ::InvalidateRect(Child(ids::ImgConn), nullptr, FALSE);
+}
+
+void PrincipalWindow::SetGauge(int member) {
+  if (member < 0 || member >= static_cast<int>(IBatF_.size())) return;
+  HBITMAP picture = IBatF_[static_cast<std::size_t>(member)].get();
+  if (picture == IMBatG_picture_) return;
+  IMBatG_picture_ = picture;
+  ::InvalidateRect(Child(ids::IMBatG), nullptr, FALSE);
+}
+
+bool PrincipalWindow::IsVisible(Control control) const {
+  HWND child = Child(ControlId(control));
+  return child && (::GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void PrincipalWindow::BringWindowToFront() {
+  HWND foreground = ::GetForegroundWindow();
+  if (foreground == hwnd_) return;
+  const DWORD foreground_thread = ::GetWindowThreadProcessId(foreground, nullptr);
+  const DWORD own_thread = ::GetWindowThreadProcessId(hwnd_, nullptr);
+  if (foreground_thread == own_thread || foreground_thread == 0) {
+    ::SetForegroundWindow(hwnd_);
+  } else {
+    ::AttachThreadInput(foreground_thread, own_thread, TRUE);
+    ::SetForegroundWindow(hwnd_);
+    ::AttachThreadInput(foreground_thread, own_thread, FALSE);
+  }
+  ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+}
+
+void PrincipalWindow::ShowMessage(std::string_view text, std::string_view title) {
+  ::MessageBoxW(hwnd_, Widen(text).c_str(), Widen(title).c_str(), MB_OK);
+}
+
+void PrincipalWindow::DoEvents() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      quit_seen_ = true;
+      ::PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the main loop
+      return;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+void PrincipalWindow::Pause(int ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(ms > 0 ? ms : 0);
+  for (;;) {
+    DoEvents();
+    const ULONGLONG now = ::GetTickCount64();
+    if (quit_seen_ || now >= deadline) return;
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                  MWMO_INPUTAVAILABLE);
+  }
+}
+
+bool PrincipalWindow::WaitWhile(const std::function<bool()>& busy, int timeout_ms) {
+  // Re-checked at least every 10 ms, sleeping in between; messages keep flowing.
+  constexpr DWORD kCheckMs = 10;
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
+  for (;;) {
+    if (!busy()) return true;
+    const ULONGLONG now = ::GetTickCount64();
+    if (quit_seen_ || now >= deadline) return false;
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(kCheckMs, deadline - now)),
+                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    DoEvents();
+  }
+}
+
+void PrincipalWindow::Restore() {
+  ::ShowWindow(hwnd_, SW_SHOW);
+  ::ShowWindow(hwnd_, SW_SHOWDEFAULT);
+}
+
+void PrincipalWindow::HideToTray() { ::ShowWindow(hwnd_, SW_HIDE); }
+
+void PrincipalWindow::Minimize() { ::ShowWindow(hwnd_, SW_MINIMIZE); }
+
+void PrincipalWindow::Unload() {
+  if (hwnd_) ::DestroyWindow(hwnd_);
+}
+
+}  // namespace corva::win

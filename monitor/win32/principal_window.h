@@ -1,0 +1,93 @@
+#pragma once
+// Principal: Corvamon's skinned, borderless main window. It owns its child controls, timers,
+// pictures and serial ports, turns window messages into calls on the core (corva::Principal)
+// and carries out the core's requests as the MainView.
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <set>
+
+#include "principal.h"
+#include "unique_resource.h"
+
+namespace corva::win {
+
+class PrincipalWindow final : public MainView {
+ public:
+  // The links the window works with; they outlive it.
+  struct Links {
+    UsbLink& usb;
+    ShellTray& tray;
+    SerialPort& MSComm1;
+    SerialPort& MSComm2;
+    LogFile& log;
+    Platform& platform;
+  };
+
+  // Creates the window (hidden) and runs the start-up with the settings file of
+  // `program_directory`. Answers null when the window cannot be created.
+  static std::unique_ptr<PrincipalWindow> Create(HINSTANCE instance, Links links,
+                                                 const std::wstring& program_directory);
+  ~PrincipalWindow() override;
+
+  HWND hwnd() const { return hwnd_; }
+  void Show(int show_command);
+  Principal& core() { return *core_; }
+
+  // MainView
+  void SetText(Control control, std::string_view text) override;
+  void SetVisible(Control control, bool visible) override;
+  void EnableTimer(Timer timer, bool enabled) override;
+  bool TimerEnabled(Timer timer) const override;
+  void SetMutePictures(bool sound_on) override;
+  void SetLinkPicture(LinkPicture picture) override;
+  void SetGauge(int member) override;
+  bool IsVisible(Control control) const override;
+  void BringWindowToFront() override;
+  void ShowMessage(std::string_view text, std::string_view title) override;
+  void DoEvents() override;
+  void Pause(int ms) override;
+  bool WaitWhile(const std::function<bool()>& busy, int timeout_ms) override;
+  void Restore() override;
+  void HideToTray() override;
+  void Minimize() override;
+  void Unload() override;
+
+ private:
+  PrincipalWindow(HINSTANCE instance, Links links);
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+
+  bool LoadPictures();
+  void CreateControls();
+  void OnPaint();
+  void OnDrawItem(const DRAWITEMSTRUCT& item);
+  void OnCommand(int id, int code);
+  void OnDestroy();
+  void DrawLabel(const DRAWITEMSTRUCT& item);
+  void DrawPicture(const DRAWITEMSTRUCT& item, HBITMAP picture);
+  HWND Child(int id) const { return ::GetDlgItem(hwnd_, id); }
+  static int ControlId(Control control);
+
+  HINSTANCE instance_;
+  HWND hwnd_ = nullptr;
+  Links links_;
+  std::unique_ptr<SettingsStore> settings_;
+  std::unique_ptr<Principal> core_;
+  std::set<Timer> timers_;
+  bool quit_seen_ = false;
+
+  // Pictures, loaded once from the program's resources.
+  unique_hbitmap skin_;
+  std::array<unique_hbitmap, 11> IBatF_;
+  unique_hbitmap battery_, link_serial_, link_usb_;
+  std::array<unique_hbitmap, 3> ImgBocina_, ImgMute_, close_, min_, test_;
+  HBITMAP IMBatG_picture_ = nullptr;
+  HBITMAP ImgConn_picture_ = nullptr;
+  unique_hicon icon_big_, icon_small_;
+  unique_hfont value_font_, bat_font_, title_font_, small_font_;
+};
+
+}  // namespace corva::win
