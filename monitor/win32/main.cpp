@@ -15,16 +15,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   ::InitCommonControlsEx(&controls);
 
   corva::win::NoUsbDevice usb;
-  corva::win::NoTrayIcon tray;
   corva::win::WinSerialPort MSComm1;
   corva::win::WinSerialPort MSComm2;  // keeps a port's defaults: COM1 at 9600,N,8,1
   MSComm2.SetCommPort(corva::protocol::kSerialPort);
   MSComm2.SetSettings(corva::protocol::kSerialSettings);
   const std::wstring folder = corva::win::ProgramDirectory();
-  corva::win::WinLogFile log(folder + L"\\Bitacora.txt");
+  corva::win::WinLogFile log(folder + L"\\" + corva::win::Widen(corva::kLogFileName));
   corva::win::WinPlatform platform;
   auto window = corva::win::PrincipalWindow::Create(
-      instance, {usb, tray, MSComm1, MSComm2, log, platform}, folder);
+      instance, {usb, nullptr, MSComm1, MSComm2, log, platform}, folder);
   if (!window) return 1;
   window->Show(show_command);
 

@@ -85,6 +85,15 @@ std::unique_ptr<PrincipalWindow> PrincipalWindow::Create(HINSTANCE instance, Lin
                                 width, height, nullptr, nullptr, instance, window.get());
   if (!hwnd) return nullptr;
 
+  if (links.tray) {
+    window->tray_.target = links.tray;
+  } else {
+    PrincipalWindow* self = window.get();
+    window->systray_ = std::make_unique<Systray>(hwnd, TrayIcons::Load(instance),
+                                                 [self] { self->Restore(); });
+    window->tray_.target = window->systray_.get();
+  }
+
   window->core_->Load(Narrow(program_directory));
   return window;
 }
@@ -99,7 +108,7 @@ PrincipalWindow::PrincipalWindow(HINSTANCE instance, Links links)
                                                     ::GetSystemMetrics(SM_CYSMICON), 0)));
   auto ini = std::make_unique<IniFile>();
   core_ = std::make_unique<Principal>(PrincipalPorts{*this, *ini, links.MSComm1, links.MSComm2,
-                                                     links.usb, links.tray, links.log,
+                                                     links.usb, tray_, links.log,
                                                      links.platform,
                                                      [] { return DefaultSaveDirectory(); }});
   ini->Attach(core_->Settings);
@@ -428,20 +437,7 @@ bool PrincipalWindow::IsVisible(Control control) const {
   return child && (::GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
-void PrincipalWindow::BringWindowToFront() {
-  HWND foreground = ::GetForegroundWindow();
-  if (foreground == hwnd_) return;
-  const DWORD foreground_thread = ::GetWindowThreadProcessId(foreground, nullptr);
-  const DWORD own_thread = ::GetWindowThreadProcessId(hwnd_, nullptr);
-  if (foreground_thread == own_thread || foreground_thread == 0) {
-    ::SetForegroundWindow(hwnd_);
-  } else {
-    ::AttachThreadInput(foreground_thread, own_thread, TRUE);
-    ::SetForegroundWindow(hwnd_);
-    ::AttachThreadInput(foreground_thread, own_thread, FALSE);
-  }
-  ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
-}
+void PrincipalWindow::BringWindowToFront() { corva::win::BringWindowToFront(hwnd_); }
 
 void PrincipalWindow::ShowMessage(std::string_view text, std::string_view title) {
   ::MessageBoxW(hwnd_, Widen(text).c_str(), Widen(title).c_str(), MB_OK);
@@ -485,12 +481,9 @@ bool PrincipalWindow::WaitWhile(const std::function<bool()>& busy, int timeout_m
   }
 }
 
-void PrincipalWindow::Restore() {
-  ::ShowWindow(hwnd_, SW_SHOW);
-  ::ShowWindow(hwnd_, SW_SHOWDEFAULT);
-}
+void PrincipalWindow::Restore() { RestoreWindow(hwnd_); }
 
-void PrincipalWindow::HideToTray() { ::ShowWindow(hwnd_, SW_HIDE); }
+void PrincipalWindow::HideToTray() { corva::win::HideToTray(hwnd_); }
 
 void PrincipalWindow::Minimize() { ::ShowWindow(hwnd_, SW_MINIMIZE); }
 

@@ -10,16 +10,18 @@
 #include <set>
 
 #include "principal.h"
+#include "systray.h"
 #include "unique_resource.h"
 
 namespace corva::win {
 
 class PrincipalWindow final : public MainView {
  public:
-  // The links the window works with; they outlive it.
+  // The links the window works with; they outlive it. Without a tray of its own the window
+  // makes its notification-area icon itself.
   struct Links {
     UsbLink& usb;
-    ShellTray& tray;
+    ShellTray* tray;
     SerialPort& MSComm1;
     SerialPort& MSComm2;
     LogFile& log;
@@ -74,6 +76,27 @@ class PrincipalWindow final : public MainView {
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
   Links links_;
+  // The core's tray: the one given in Links, or the window's own Systray once it exists.
+  class TrayForwarder final : public ShellTray {
+   public:
+    ShellTray* target = nullptr;
+    int AddTrayIcon(std::string_view tip) override { return target ? target->AddTrayIcon(tip) : 0; }
+    int ModifyTrayIcon(int picture, std::string_view tip) override {
+      return target ? target->ModifyTrayIcon(picture, tip) : 0;
+    }
+    int DeleteTrayIcon() override { return target ? target->DeleteTrayIcon() : 0; }
+    void ShowTrayBalloon(int kind, std::string_view title, std::string_view text) override {
+      if (target) target->ShowTrayBalloon(kind, title, text);
+    }
+    void HookMainWindow() override {
+      if (target) target->HookMainWindow();
+    }
+    void UnhookMainWindow() override {
+      if (target) target->UnhookMainWindow();
+    }
+  };
+  TrayForwarder tray_;
+  std::unique_ptr<Systray> systray_;
   std::unique_ptr<SettingsStore> settings_;
   std::unique_ptr<Principal> core_;
   std::set<Timer> timers_;
