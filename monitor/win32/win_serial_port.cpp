@@ -305,8 +305,7 @@ LRESULT CALLBACK WinSerialPort::WindowProc(HWND hwnd, UINT message, WPARAM wpara
   return ::DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
-// UI thread. The handler may close or even destroy the port, so nothing here touches the port
-// after RaiseOnComm.
+// UI thread. The handler may close (and reopen) the port, so RaiseOnComm comes last.
 void WinSerialPort::OnNotice(Notice notice, std::uint32_t generation) {
   if (!session_ || generation != generation_) return;  // posted before the port was closed
   if (notice == Notice::kReceive) {
