@@ -4,3 +4,6 @@ corva_add_win_test(win.main_window tests/win/win_tests.exe --gtest_filter=Princi
 corva_add_win_test(win.systray tests/win/win_tests.exe --gtest_filter=Systray* TIMEOUT 300)
 corva_add_win_script(win.serial_port ${CMAKE_SOURCE_DIR}/tests/win/run_serial_tests.sh
                      ${CORVA_WIN_BUILD_DIR}/tests/win/win_serial_tests.exe TIMEOUT 300)
+corva_add_win_script(win.serial_turnoff ${CMAKE_SOURCE_DIR}/tests/win/run_turnoff_test.sh
+                     ${CMAKE_BINARY_DIR}/tools/upssim/upssim
+                     ${CORVA_WIN_BUILD_DIR}/tests/win/win_turnoff_tests.exe TIMEOUT 180)

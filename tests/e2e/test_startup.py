@@ -1,0 +1,121 @@
+"""Start-up of the monitor: no usable serial port, and a UPS on COM1."""
+
+import os
+
+from harness import (BOX_TITLE, IDS, MAIN_CAPTION, PROBE_NOT_YET, PROBE_OK, wait_until)
+
+INI = {
+    "Inicio": {"DataString": "&&&10"},
+    "Prefs": {"MostrarMute": "1", "AlarmaConSonido": "1", "CierraconX": "1"},
+}
+NOT_FOUND = "No encontré el equipo KRD\r\nERROR en la conexión"
+CONNECTION_ERROR = "Error en la conexión"
+
+# What the labels read before any status came in.
+DESIGN_CAPTIONS = {
+    "lblvolt": "0 Volts",
+    "lblfr": "0 Hz",
+    "lblbat": "0 %",
+    "lblop": " Normal",
+    "lblidenti": "Autoprueba",
+    "lbltit0": "Salida",
+    "lbltit1": "Frecuencia",
+    "lbltit2": "Línea",
+}
+
+
+def expect_single_not_found_box(t, program):
+    """The box saying the UPS is not there comes once; after OK the window says why."""
+    rc, texts, err = t.probe.msgbox(BOX_TITLE, 30000)
+    t.require(rc == PROBE_OK, f"no message box titled {BOX_TITLE!r} within 30 s ({err})")
+    t.expect_equal(texts, [NOT_FOUND], "the message box's text")
+    t.expect_equal(len(t.probe.message_boxes(BOX_TITLE)), 1, "message boxes open at once")
+
+    rc, _, err = t.probe.msgbox(BOX_TITLE, 5000, press="OK")
+    t.require(rc == PROBE_OK, f"pressing OK on the box failed ({err})")
+    ok, detail = t.probe.wait_text(MAIN_CAPTION, IDS["lblmsg"], CONNECTION_ERROR, 15000)
+    t.expect(ok, f"lblmsg after OK: {detail}")
+
+    # A second box would come right after the first one closed; give it a moment to show.
+    rc, texts, _ = t.probe.msgbox(BOX_TITLE, 3000)
+    t.expect(rc == PROBE_NOT_YET, f"another message box came after OK: {texts}")
+    t.expect(t.probe.wait_window(MAIN_CAPTION, 5000) is not None,
+             "the main window is not shown after OK")
+    t.expect(program.running(), f"Corvamon ended after OK (exit {program.exit_code()})")
+
+
+def case_no_port(t):
+    # A folder where COM1 should be: opening it fails (access denied), as for a port that is
+    # missing or taken.
+    not_a_port = os.path.join(t.folder, "no-port")
+    os.makedirs(not_a_port)
+    t.wine.map_com(1, not_a_port)
+    program = t.corvamon(INI)
+    program.start()
+    expect_single_not_found_box(t, program)
+
+
+def case_port_not_serial(t):
+    # /dev/null opens, but no serial settings can be read or written on it.
+    t.wine.map_com(1, "/dev/null")
+    program = t.corvamon(INI)
+    program.start()
+    expect_single_not_found_box(t, program)
+
+
+def port_held_open(t, program, device):
+    """Whether the program (or the wine server on its behalf) has the device open."""
+    real = os.path.realpath(device)
+    if real in program.open_files():
+        return True
+    for pid in t.wine.server_pids():
+        fd_dir = f"/proc/{pid}/fd"
+        try:
+            fds = os.listdir(fd_dir)
+        except OSError:
+            continue
+        for fd in fds:
+            try:
+                if os.readlink(os.path.join(fd_dir, fd)) == real:
+                    return True
+            except OSError:
+                pass
+    return False
+
+
+def case_with_simulator(t):
+    # The UPS stays silent until told, so that the labels still show what they show before any
+    # status arrives.
+    sim = t.upssim(stdin_scenario=True)
+    t.wine.map_com(1, sim.pty)
+    program = t.corvamon(INI)
+    program.start()
+
+    t.require(t.probe.wait_window(MAIN_CAPTION, 30000) is not None,
+              f"no visible window \"{MAIN_CAPTION}\" within 30 s")
+    rc, texts, _ = t.probe.msgbox(BOX_TITLE, 3000)
+    t.expect(rc == PROBE_NOT_YET, f"a message box came although COM1 works: {texts}")
+
+    controls = t.probe.texts(MAIN_CAPTION)
+    for name, want in DESIGN_CAPTIONS.items():
+        got = controls.get(IDS[name])
+        t.expect(got is not None, f"no control {name} ({IDS[name]})")
+        if got:
+            t.expect_equal(got[2], want, f"{name} text")
+            # lblidenti only shows while a self-test is on its way; the rest are always shown.
+            if name != "lblidenti":
+                t.expect(got[1], f"{name} is hidden")
+    t.expect_equal(controls.get(IDS["lblmsg"], (None, None, None))[2], "", "lblmsg text")
+    t.expect(port_held_open(t, program, sim.pty), f"nobody holds {sim.pty} open: COM1 not opened")
+
+    # Frames on the line: the monitor keeps running and reports no error.
+    sim.send("every 300")
+    sim.send("frame repeat=5")
+    t.expect(wait_until(lambda: sim.tx_count() >= 5, 15),
+             f"upssim sent {sim.tx_count()} of 5 frames")
+    rc, texts, _ = t.probe.msgbox(BOX_TITLE, 1000)
+    t.expect(rc == PROBE_NOT_YET, f"a message box came while frames arrived: {texts}")
+    t.expect(program.running(), f"Corvamon ended while frames arrived (exit {program.exit_code()})")
+    t.expect(t.probe.wait_window(MAIN_CAPTION, 2000) is not None, "the main window went away")
+    t.expect_equal(t.probe.text(MAIN_CAPTION, IDS["lblmsg"]), "", "lblmsg after frames")
+    t.note(f"upssim: {sim.tx_count()} frames sent, {len(sim.rx_lines())} RX/CMD lines received")
