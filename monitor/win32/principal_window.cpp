@@ -213,6 +213,7 @@ bool PrincipalWindow::LoadPictures() {
                                       DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
   };
   value_font_ = font(skin::kValueFontPx, true);
+  narrow_value_font_ = font(skin::kTitleFontPx, true);
   bat_font_ = font(skin::kBatFontPx, true);
   title_font_ = font(skin::kTitleFontPx, false);
   small_font_ = font(skin::kSmallFontPx, false);
@@ -333,6 +334,13 @@ void PrincipalWindow::DrawLabel(const DRAWITEMSTRUCT& item) {
   ::GetWindowTextW(item.hwndItem, text.data(), length + 1);
   text.resize(static_cast<std::size_t>(length));
 
+  // A long value ("Monitoreando Equipo") steps down a size rather than being cut.
+  if (font == value_font_.get()) {
+    select_object measuring(buffer.get(), font);
+    SIZE extent{};
+    ::GetTextExtentPoint32W(buffer.get(), text.c_str(), length, &extent);
+    if (extent.cx > w) font = narrow_value_font_.get();
+  }
   select_object font_selected(buffer.get(), font);
   ::SetBkMode(buffer.get(), TRANSPARENT);
   ::SetTextColor(buffer.get(), colour);

@@ -110,7 +110,7 @@ class PrincipalWindow final : public MainView {
   HBITMAP IMBatG_picture_ = nullptr;
   HBITMAP ImgConn_picture_ = nullptr;
   unique_hicon icon_big_, icon_small_;
-  unique_hfont value_font_, bat_font_, title_font_, small_font_;
+  unique_hfont value_font_, narrow_value_font_, bat_font_, title_font_, small_font_;
 };
 
 }  // namespace corva::win

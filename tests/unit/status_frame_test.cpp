@@ -240,7 +240,7 @@ TEST(EventLogWriter, KeepsAtMostTheNewestThousandEntriesWhileTheFileIsLocked) {
   fakes::FakeLogFile file;
   file.locked = true;
   EventLogWriter writer(file);
-  for (int i = 0; i < 1005; ++i) EXPECT_FALSE(writer.AppendLogEntry("e" + std::to_string(i)));
+  for (int i = 0; i < 1005; ++i) EXPECT_FALSE(writer.AppendLogEntry(std::string("e").append(std::to_string(i))));
   EXPECT_EQ(writer.Pending(), EventLogWriter::kMaxPending);
   EXPECT_EQ(writer.Dropped(), 5u);
   file.locked = false;
