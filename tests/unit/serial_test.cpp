@@ -81,6 +81,25 @@ TEST(SerialFrameReader, BytesWithoutAHeaderGiveNothing) {
   EXPECT_EQ(*frame, Frame('0'));
 }
 
+TEST(SerialFrameReader, AFrameCutShortIsDroppedForTheWholeOneAfterIt) {
+  SerialFrameReader reader(10);
+  // Five bytes of a frame whose voltage low byte is '2', then the whole frame: joined, the
+  // second header's bytes would land in the first frame's fields.
+  const Bytes whole = {'&', '&', '&', 0x38, '2', 200, 65, 92, '0', '0'};
+  Bytes waiting(whole.begin(), whole.begin() + 5);
+  waiting.insert(waiting.end(), whole.begin(), whole.end());
+  auto frame = reader.Push(waiting);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(*frame, whole);
+
+  // The same when the cut frame was held from an earlier event.
+  SerialFrameReader held(10);
+  EXPECT_FALSE(held.Push(Bytes{0x01, '&', '&', '&', 0x38, '2'}));
+  frame = held.Push(whole);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(*frame, whole);
+}
+
 TEST(SerialFrameReader, MixedHeaderBytesAreNoHeader) {
   SerialFrameReader reader(9);
   EXPECT_FALSE(reader.Push(Bytes{'&', '*', '&', 1, 2, 3, 4, 5, 6, 7}));
