@@ -16,13 +16,17 @@
 //                                                  optionally presses one of its buttons
 //   probe rect CAPTION                             the window's screen rectangle: x y width height
 //   probe close CAPTION TIMEOUT                    asks the window to close, waits until it is gone
+//   probe lock FILE HOLD                           opens FILE (made if missing) with no sharing,
+//                                                  prints LOCKED, holds it HOLD ms, closes it and
+//                                                  prints RELEASED: a program keeping a file to
+//                                                  itself, as an editor or a backup tool might
 //
 // Times are in milliseconds. Texts are printed in UTF-8 with \r, \n, \t and \\ escaped so that
 // every text stays on one line; TEXT arguments take the same escapes.
 //
 // Exit codes: 0 done; 1 the awaited state did not come in time; 2 bad command line; 3 no such
-// window or control; 4 the control cannot be clicked (hidden or disabled); 5 the target did not
-// answer a message in time.
+// window or control, or a file that cannot be opened; 4 the control cannot be clicked (hidden or
+// disabled); 5 the target did not answer a message in time.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -584,6 +588,24 @@ int CmdClose(const Args& a) {
   return kNotYet;
 }
 
+int CmdLock(const Args& a) {
+  DWORD hold = 0;
+  if (a.positional.size() != 2 || !ParseMs(a.positional[1], hold)) return kUsage;
+  const std::wstring& path = a.positional[0];
+  // Share mode 0: every other open of the file fails with a sharing violation while we hold it.
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    Err(L"cannot open \"" + Escape(path) + L"\", error " + std::to_wstring(GetLastError()));
+    return kNotFound;
+  }
+  Out(L"LOCKED");
+  Sleep(hold);
+  CloseHandle(file);
+  Out(L"RELEASED");
+  return kOk;
+}
+
 constexpr wchar_t kUsageText[] =
     L"usage: probe list\n"
     L"       probe wait-window CAPTION TIMEOUT [--visible]\n"
@@ -595,6 +617,7 @@ constexpr wchar_t kUsageText[] =
     L"       probe msgbox TITLE TIMEOUT [--press OK|CANCEL|YES|NO|ID]\n"
     L"       probe rect CAPTION\n"
     L"       probe close CAPTION TIMEOUT\n"
+    L"       probe lock FILE HOLD\n"
     L"times in ms; exit 0 done, 1 not in time, 2 usage, 3 not found, 4 not clickable,\n"
     L"5 target not answering\n";
 
@@ -626,6 +649,8 @@ int Run(int argc, wchar_t** argv) {
     rc = CmdRect(a);
   } else if (cmd == L"close") {
     rc = CmdClose(a);
+  } else if (cmd == L"lock") {
+    rc = CmdLock(a);
   } else {
     Err(L"unknown command: " + cmd);
   }
