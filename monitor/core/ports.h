@@ -2,6 +2,7 @@
 // What the monitor's logic needs from the outside world. The Win32 layer implements each port;
 // tests use fakes.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -75,12 +76,30 @@ class SettingsStore {
   virtual bool Write(std::string_view section, std::string_view key, std::string_view value) = 0;
 };
 
-// The UPS as a USB HID device.
+// What one read of the USB link gave.
+struct UsbRead {
+  enum class Status {
+    Report,   // a report is in the buffer
+    Nothing,  // no report came within the wait
+    Lost,     // the device is gone (unplugged, or silent for too long); the link is closed
+  };
+  Status status = Status::Nothing;
+  std::size_t size = 0;  // bytes of the report in the buffer, report id first
+};
+
+// The UPS as a USB HID device. The monitor's side of it is HidUsbLink (usb_link.h); tests put
+// their own device behind that.
 class UsbLink {
  public:
   virtual ~UsbLink() = default;
+  // Looks for the device whose product string is exactly `product` and keeps the first one
+  // found open. A device held before is closed first.
   virtual bool FindUsbDevice(std::string_view product) = 0;
-  // One output report: report id 0 followed by `payload`. False when no device takes it.
+  // One input report (report id, then the device's bytes) into `buffer`, waiting at most
+  // `wait_ms` for it.
+  virtual UsbRead ReadUsbReport(std::span<std::uint8_t> buffer, int wait_ms) = 0;
+  // One output report: report id 0 followed by `payload`. Nothing goes out while no device is
+  // open; false when nothing went out.
   virtual bool WriteUsbReport(std::span<const std::uint8_t> payload) = 0;
   virtual void Close() = 0;
 };
@@ -102,6 +121,13 @@ class ShellTray {
   virtual void ShowTrayBalloon(int kind, std::string_view title, std::string_view text) = 0;
   virtual void HookMainWindow() = 0;
   virtual void UnhookMainWindow() = 0;
+};
+
+// Saving the documents open in Office before the computer goes down.
+class OfficeSaver {
+ public:
+  virtual ~OfficeSaver() = default;
+  virtual void SaveAllOffice(const std::string& folder) = 0;
 };
 
 // Time and the user's regional settings.

@@ -83,10 +83,11 @@ void Principal::Load(const std::string& program_directory) {
     if (!ports_.MSComm1.PortOpen()) {
       ports_.view.ShowMessage(text::kNotFound, text::kMessageTitle);
       ports_.view.SetText(Control::lblmsg, text::kConnectionError);
-    } else if (!FrameLengthUsable()) {
-      // Without a frame length no status can be read: say so instead of showing nothing.
-      ports_.view.SetText(Control::lblmsg, text::kBadDataString);
     }
+  }
+  if ((UsbOpen || ports_.MSComm1.PortOpen()) && !FrameLengthUsable()) {
+    // Without a frame length no status can be read: say so instead of showing nothing.
+    ports_.view.SetText(Control::lblmsg, text::kBadDataString);
   }
 
   LastLogEntry.clear();
@@ -286,7 +287,13 @@ void Principal::ProcessStatusFrame() {
     if (readings_.line_class == kOverload) ShutdownRequested = true;
   }
 
-  if (ShutdownRequested) RunShutdownSequence();
+  if (ShutdownRequested) {
+    // A refused shutdown is absorbed here; the next frame asks again.
+    try {
+      RunShutdownSequence();
+    } catch (const CorvaError&) {
+    }
+  }
 }
 
 std::string Principal::BatteryText() const {
@@ -318,6 +325,7 @@ std::string Principal::ApplyOperatingMode(std::uint8_t mode) {
       break;
     case '1':
       OnPowerFailure();
+      ApplyBatteryRules();
       break;
     case '2':
       if (Settings.Bitacora != 0) {
@@ -346,7 +354,15 @@ void Principal::OnPowerFailure() {
   OnBattery = true;
 }
 
-void Principal::RunShutdownSequence() { ++shutdown_runs_; }
+
+void Principal::OnTimer(Timer timer) {
+  switch (timer) {
+    case Timer::TimerUSB: TimerUSB_Timer(); break;
+    case Timer::TimerBuscaUSB: TimerBuscaUSB_Timer(); break;
+    case Timer::Timerdesconexion: Timerdesconexion_Timer(); break;
+    case Timer::TimerApagar: TimerApagar_Timer(); break;
+  }
+}
 
 void Principal::WriteLogEntry(std::string_view event_text, const std::vector<std::string>& labels,
                               bool remember) {

@@ -11,6 +11,7 @@
 #include "event_log.h"
 #include "monitor_settings.h"
 #include "ports.h"
+#include "reboot.h"
 #include "serial_frame_reader.h"
 #include "serial_port.h"
 
@@ -44,6 +45,15 @@ inline constexpr char kLabelLine[] = "Linea ";
 inline constexpr char kLabelBattery[] = "Bateria ";
 inline constexpr char kLabelOnBattery[] = "Operacion con Bateria ";
 inline constexpr char kLabelBatteryExhausted[] = "Operacion BATERIA AGOTADA ";
+inline constexpr char kLogThresholdShutdown[] = "Apagado por bateria a nivel personalizado ";
+inline constexpr char kLogTimeShutdown[] = "Apagado por tiempo a nivel personalizado ";
+// Countdown and shutdown messages in lblmsg.
+inline constexpr char kShutdownIn[] = "Apagar en ";
+inline constexpr char kSeconds[] = " segundos";
+inline constexpr char kShuttingDownPc[] = "Apagando la PC";
+inline constexpr char kSavingApplications[] = "Guardando Aplicaciones";
+inline constexpr char kShutdownMessage[] = "Apagar";
+inline constexpr char kSignalToUps[] = "Señal a TNX";
 }  // namespace text
 
 struct PrincipalPorts {
@@ -55,6 +65,8 @@ struct PrincipalPorts {
   ShellTray& tray;
   LogFile& log;
   Platform& platform;
+  SystemShutdown& shutdown;
+  OfficeSaver& office;
   // The user's documents folder, for saving Office documents when no folder is set.
   std::function<std::string()> DefaultSaveDirectory;
 };
@@ -94,8 +106,24 @@ class Principal {
   // Answers the mode text.
   std::string ApplyOperatingMode(std::uint8_t mode);
   void OnPowerFailure();
-  // Decides nothing by itself: the computer goes down through the shutdown sequence.
+  // The shutdown sequence: save documents, tell the UPS to switch off, shut Windows down.
   void RunShutdownSequence();
+
+  // A tick of one of the window's timers.
+  void OnTimer(Timer timer);
+
+  // USB link (principal_usb.cpp).
+  bool AssembleUsbFrame();
+  void HandleUsbDisconnect();
+  void ReconnectUsb();
+  void TimerUSB_Timer();
+  void TimerBuscaUSB_Timer();
+
+  // Shutdown rules and countdowns (principal_shutdown.cpp).
+  void ApplyBatteryRules();
+  void TimerApagar_Timer();
+  void Timerdesconexion_Timer();
+  void SignalUpsTurnOff();
 
   // Sends the UPS's alarm-sound switch and shows the matching pictures on IBMute.
   void UpdateMuteButton();
@@ -126,6 +154,8 @@ class Principal {
   };
   const Readings& CurrentReadings() const { return readings_; }
   std::uint64_t ShutdownSequenceRuns() const { return shutdown_runs_; }
+  // Whether the system has taken the shutdown request.
+  bool ShutdownAccepted() const { return shutdown_accepted_; }
   const EventLogWriter& Log() const { return log_; }
 
   // The last frame handed to decoding (FrameLength bytes) and how many frames were decoded.
@@ -146,6 +176,23 @@ class Principal {
   std::string VoltageText() const;
   std::string FrequencyText() const;
 
+  // --- USB link state (principal_usb.cpp) ---
+  // Starts a tick's allowance of reads: how many reports it may take and how long it may wait.
+  void BeginUsbReads();
+  // The wait of the next read in this tick, taken from the tick's allowance.
+  int NextUsbReadWaitMs();
+  int usb_reads_left_ = 0;
+  int usb_wait_left_ms_ = 0;
+  bool usb_first_read_ = true;
+  // The link answered that the device is gone; the tick hands over to the search.
+  bool usb_lost_ = false;
+  // A tick or a search started again from inside DoEvents returns at once.
+  bool usb_tick_running_ = false;
+  bool usb_search_running_ = false;
+  // One report as the device sends it: report id, count, data.
+  std::vector<std::uint8_t> usb_report_;
+  // --- end of USB link state ---
+
   PrincipalPorts ports_;
   SerialFrameReader reader_{0};
   bool frame_received_ = false;
@@ -155,6 +202,10 @@ class Principal {
   Readings readings_;
   Separators separators_;
   std::uint64_t shutdown_runs_ = 0;
+  // The sequence (documents, UPS signal) runs once; a refused shutdown is asked for again.
+  bool shutdown_prepared_ = false;
+  bool shutdown_accepted_ = false;
+  void DecideShutdown(std::string_view event_text);
 };
 
 }  // namespace corva

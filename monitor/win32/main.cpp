@@ -3,18 +3,21 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "hid_device.h"
 #include "principal_window.h"
 #include "protocol.h"
 #include "text.h"
-#include "unlinked_ports.h"
 #include "win_platform.h"
+#include "win_reboot_api.h"
 #include "win_serial_port.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
 
-  corva::win::NoUsbDevice usb;
+  corva::win::WinHidDevice usb_device;
+  corva::win::WinDeviceErrors device_errors;
+  corva::HidUsbLink usb(usb_device, device_errors, corva::win::SystemClock());
   corva::win::WinSerialPort MSComm1;
   corva::win::WinSerialPort MSComm2;  // keeps a port's defaults: COM1 at 9600,N,8,1
   MSComm2.SetCommPort(corva::protocol::kSerialPort);
@@ -22,8 +25,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   const std::wstring folder = corva::win::ProgramDirectory();
   corva::win::WinLogFile log(folder + L"\\" + corva::win::Widen(corva::kLogFileName));
   corva::win::WinPlatform platform;
+  corva::win::WinRebootApi reboot_api;
+  corva::Reboot reboot(reboot_api, "Corvamon");
+  corva::win::NoOfficeSaver office;
   auto window = corva::win::PrincipalWindow::Create(
-      instance, {usb, nullptr, MSComm1, MSComm2, log, platform}, folder);
+      instance, {usb, nullptr, MSComm1, MSComm2, log, platform, reboot, office}, folder);
   if (!window) return 1;
   window->Show(show_command);
 

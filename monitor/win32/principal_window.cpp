@@ -109,7 +109,7 @@ PrincipalWindow::PrincipalWindow(HINSTANCE instance, Links links)
   auto ini = std::make_unique<IniFile>();
   core_ = std::make_unique<Principal>(PrincipalPorts{*this, *ini, links.MSComm1, links.MSComm2,
                                                      links.usb, tray_, links.log,
-                                                     links.platform,
+                                                     links.platform, links.shutdown, links.office,
                                                      [] { return DefaultSaveDirectory(); }});
   ini->Attach(core_->Settings);
   settings_ = std::move(ini);
@@ -142,6 +142,24 @@ LRESULT CALLBACK PrincipalWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
 }
 
 LRESULT PrincipalWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  // Every event of the window ends here: no error goes through the window procedure.
+  try {
+    return Dispatch(msg, wp, lp);
+  } catch (const CorvaError& error) {
+    ShowUnhandledError(error);
+  } catch (const std::exception& error) {
+    ShowUnhandledError(CorvaError(kObjectErrorBase, "Corvamon", error.what()));
+  }
+  return 0;
+}
+
+void PrincipalWindow::ShowUnhandledError(const CorvaError& error) {
+  ::MessageBoxW(hwnd_, Widen(UnhandledErrorText(error)).c_str(), L"Corvamon",
+                MB_OK | MB_ICONSTOP);
+  Unload();
+}
+
+LRESULT PrincipalWindow::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CREATE:
       if (!LoadPictures()) return -1;
@@ -162,6 +180,11 @@ LRESULT PrincipalWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       // The skin drags the window.
       ::ReleaseCapture();
       ::SendMessageW(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+      return 0;
+    case WM_TIMER:
+      if (wp >= kTimerIdBase && wp < kTimerIdBase + 4) {
+        core_->OnTimer(static_cast<Timer>(wp - kTimerIdBase));
+      }
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wp) != WA_INACTIVE) core_->Activate();

@@ -26,6 +26,8 @@ class PrincipalWindow final : public MainView {
     SerialPort& MSComm2;
     LogFile& log;
     Platform& platform;
+    SystemShutdown& shutdown;
+    OfficeSaver& office;
   };
 
   // Creates the window (hidden) and runs the start-up with the settings file of
@@ -61,6 +63,7 @@ class PrincipalWindow final : public MainView {
   PrincipalWindow(HINSTANCE instance, Links links);
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT Dispatch(UINT msg, WPARAM wp, LPARAM lp);
 
   bool LoadPictures();
   void CreateControls();
@@ -68,6 +71,8 @@ class PrincipalWindow final : public MainView {
   void OnDrawItem(const DRAWITEMSTRUCT& item);
   void OnCommand(int id, int code);
   void OnDestroy();
+  // An error no handler took: shown with its number and description, then the program ends.
+  void ShowUnhandledError(const CorvaError& error);
   void DrawLabel(const DRAWITEMSTRUCT& item);
   void DrawPicture(const DRAWITEMSTRUCT& item, HBITMAP picture);
   HWND Child(int id) const { return ::GetDlgItem(hwnd_, id); }

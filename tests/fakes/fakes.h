@@ -9,15 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "fake_hid.h"
 #include "ports.h"
 #include "protocol.h"
+#include "reboot.h"
 #include "serial_port.h"
 
 namespace corva::fakes {
 
 class FakeView : public MainView {
  public:
-  void SetText(Control c, std::string_view t) override { texts[c] = std::string(t); }
+  void SetText(Control c, std::string_view t) override {
+    texts[c] = std::string(t);
+    if (c == Control::lblmsg) messages_shown.emplace_back(t);
+  }
   void SetVisible(Control c, bool v) override {
     if (v) hidden.erase(c); else hidden.insert(c);
   }
@@ -61,6 +66,7 @@ class FakeView : public MainView {
   bool Hidden(Control c) const { return hidden.count(c) != 0; }
 
   std::map<Control, std::string> texts;
+  std::vector<std::string> messages_shown;  // every lblmsg text, in order
   std::set<Control> hidden;
   std::set<Timer> timers;
   std::vector<bool> mute_pictures;
@@ -160,21 +166,59 @@ class FakeSerialPort : public SerialPort {
   std::vector<std::string> log;
 };
 
+// The USB link as the monitor has it (HidUsbLink, the real rules) in front of a FakeHidDevice
+// playing its replay list, on a clock the test moves. Keeps what the monitor asked for.
 class FakeUsb : public UsbLink {
  public:
   bool FindUsbDevice(std::string_view product) override {
+    RunOnce(on_search);
     searches.push_back(std::string(product));
-    return present;
+    events.push_back("search");
+    device.present = present;
+    return link.FindUsbDevice(product);
   }
+  UsbRead ReadUsbReport(std::span<std::uint8_t> buffer, int wait_ms) override {
+    RunOnce(on_read);
+    waits.push_back(wait_ms);
+    const UsbRead read = link.ReadUsbReport(buffer, wait_ms);
+    present = device.present;  // an "unplug" entry of the replay list pulls the cable
+    if (read.status == UsbRead::Status::Lost) events.push_back("lost");
+    return read;
+  }
+  // `reports` keeps every payload asked for, sent or not; `device.written` what went out.
   bool WriteUsbReport(std::span<const std::uint8_t> payload) override {
     reports.emplace_back(payload.begin(), payload.end());
-    return present;
+    return link.WriteUsbReport(payload);
   }
-  void Close() override { ++closes; }
-  bool present = false;
+  void Close() override {
+    ++closes;
+    events.push_back("close");
+    link.Close();
+  }
+  // The cable: pulled out (reads fail at once) and put back (the next search finds it).
+  void Unplug() { present = device.present = false; }
+  void Plug() { present = device.present = true; }
+
+  bool present = false;  // whether the next search finds the device
   std::vector<std::string> searches;
   std::vector<std::vector<std::uint8_t>> reports;
+  std::vector<int> waits;           // the wait of every read the monitor asked for
+  std::vector<std::string> events;  // "search", "close", "lost" in order
   int closes = 0;
+  // Run once, at the start of the next search or read: what the window might do meanwhile.
+  std::function<void()> on_search, on_read;
+  FakeHidDevice device;
+  FakeDeviceErrors errors;
+  FakeClock clock;
+  HidUsbLink link{device, errors, clock.AsClock()};
+
+ private:
+  static void RunOnce(std::function<void()>& hook) {
+    if (!hook) return;
+    const std::function<void()> run = std::move(hook);
+    hook = nullptr;
+    run();
+  }
 };
 
 class FakeTray : public ShellTray {
@@ -221,6 +265,23 @@ class FakePlatform : public Platform {
   Separators UserSeparators() const override { return separators; }
   LocalTime now{2026, 3, 6, 14, 5, 9};
   Separators separators;
+};
+
+class FakeShutdown : public SystemShutdown {
+ public:
+  bool ShutdownSystem(int flags) override {
+    requests.push_back(flags);
+    if (fail) throw CorvaError(0x8004062Bu, "Corvamon.mShutDown", "ShutdownSystem failed: no");
+    return true;
+  }
+  std::vector<int> requests;
+  bool fail = false;
+};
+
+class FakeOffice : public OfficeSaver {
+ public:
+  void SaveAllOffice(const std::string& folder) override { folders.push_back(folder); }
+  std::vector<std::string> folders;
 };
 
 }  // namespace corva::fakes

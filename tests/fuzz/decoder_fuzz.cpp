@@ -22,17 +22,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fakes::FakeTray tray;
   fakes::FakeLogFile log;
   fakes::FakePlatform platform;
+  fakes::FakeShutdown shutdown;
+  fakes::FakeOffice office;
   ini.Set("Inicio", "DataString", (data[0] & 1) ? "&&&10" : "***9");
   ini.Set("Prefs", "Bitacora", "1");
   ini.Set("Prefs", "NotifAviso", "1");
   usb.present = (data[1] & 1) != 0;
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, {}}};
+  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office, {}}};
   principal.Load("C:\\Corvamon");
 
   // The rest is a sequence of frames, each preceded by its length byte.
   std::size_t i = 2;
   while (i < size) {
-    const std::size_t n = std::min<std::size_t>(data[i++] % 24, size - i);
+    const std::size_t want = data[i] % 24;
+    ++i;
+    const std::size_t n = std::min<std::size_t>(want, size - i);
     principal.FrameBuffer.assign(data + i, data + i + n);
     i += n;
     principal.ProcessStatusFrame();

@@ -20,9 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fakes::FakeTray tray;
   fakes::FakeLogFile log;
   fakes::FakePlatform platform;
+  fakes::FakeShutdown shutdown;
+  fakes::FakeOffice office;
   const bool amp = (data[0] & 1) != 0;
   ini.Set("Inicio", "DataString", amp ? "&&&10" : "***9");
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, {}}};
+  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office, {}}};
   principal.Load("C:\\Corvamon");
   const std::size_t length = amp ? 10 : 9;
 

@@ -26,7 +26,9 @@ class PrincipalTest : public ::testing::Test {
   fakes::FakeTray tray;
   fakes::FakeLogFile log;
   fakes::FakePlatform platform;
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform,
+  fakes::FakeShutdown shutdown;
+  fakes::FakeOffice office;
+  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office,
                                      [] { return std::string("C:\\Users\\ana\\Documents"); }}};
 };
 

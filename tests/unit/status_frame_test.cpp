@@ -34,7 +34,9 @@ class StatusFrameTest : public ::testing::Test {
   fakes::FakeTray tray;
   fakes::FakeLogFile log;
   fakes::FakePlatform platform;
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, {}}};
+  fakes::FakeShutdown shutdown;
+  fakes::FakeOffice office;
+  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office, {}}};
 };
 
 constexpr char kStart[] =

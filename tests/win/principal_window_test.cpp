@@ -75,7 +75,7 @@ class PrincipalWindowTest : public ::testing::Test {
   }
   void Open() {
     window_ = PrincipalWindow::Create(::GetModuleHandleW(nullptr),
-                                      {usb_, &tray_, MSComm1_, MSComm2_, log_, platform_}, folder_);
+                                      {usb_, &tray_, MSComm1_, MSComm2_, log_, platform_, shutdown_, office_}, folder_);
     ASSERT_TRUE(window_);
   }
   HWND Child(int id) const { return ::GetDlgItem(window_->hwnd(), id); }
@@ -86,6 +86,8 @@ class PrincipalWindowTest : public ::testing::Test {
   fakes::FakeTray tray_;
   fakes::FakeLogFile log_;
   fakes::FakePlatform platform_;
+  fakes::FakeShutdown shutdown_;
+  fakes::FakeOffice office_;
   std::unique_ptr<PrincipalWindow> window_;
 };
 

@@ -40,8 +40,10 @@ TEST(SerialTurnOff, PercentThenTheMinutesAfterThePauseThenTheMessage) {
   MSComm2.SetSettings("9600,N,8,1");
   fakes::FakeLogFile log;
   WinPlatform platform;
+  fakes::FakeShutdown shutdown;
+  fakes::FakeOffice office;
   auto window = PrincipalWindow::Create(::GetModuleHandleW(nullptr),
-                                        {usb, &tray, MSComm1, MSComm2, log, platform}, folder);
+                                        {usb, &tray, MSComm1, MSComm2, log, platform, shutdown, office}, folder);
   ASSERT_TRUE(window);
   ASSERT_FALSE(window->core().UsbMode);
   ASSERT_TRUE(MSComm1.PortOpen()) << "COM1 should be the simulator's pty";

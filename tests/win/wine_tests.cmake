@@ -1,7 +1,10 @@
 # The Windows tree's test programs, run under Wine by the native build's ctest (label win).
 corva_add_win_test(win.settings_file tests/win/win_tests.exe --gtest_filter=IniFileTest.* TIMEOUT 120)
 corva_add_win_test(win.main_window tests/win/win_tests.exe --gtest_filter=PrincipalWindowTest.* TIMEOUT 300)
+corva_add_win_test(win.shutdown_calls tests/win/win_tests.exe --gtest_filter=WinRebootApi.* TIMEOUT 120)
 corva_add_win_test(win.systray tests/win/win_tests.exe --gtest_filter=Systray* TIMEOUT 300)
+corva_add_win_test(win.usb_device tests/win/win_tests.exe
+                   --gtest_filter=UsbDeviceSearch.*:WinHidDevice*:RealHidDevice.* TIMEOUT 180)
 corva_add_win_script(win.serial_port ${CMAKE_SOURCE_DIR}/tests/win/run_serial_tests.sh
                      ${CORVA_WIN_BUILD_DIR}/tests/win/win_serial_tests.exe TIMEOUT 300)
 corva_add_win_script(win.serial_turnoff ${CMAKE_SOURCE_DIR}/tests/win/run_turnoff_test.sh

@@ -1,0 +1,119 @@
+// Shutdown rules, countdowns and the shutdown sequence with the UPS turn-off signal.
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "corva_funciones.h"
+#include "principal.h"
+#include "protocol.h"
+
+namespace corva {
+namespace {
+
+// The countdowns are 16-bit counters that stop at their bounds instead of wrapping.
+std::int16_t Decrement(std::int16_t value) {
+  return value == std::numeric_limits<std::int16_t>::min() ? value
+                                                           : static_cast<std::int16_t>(value - 1);
+}
+std::int16_t Increment(std::int16_t value) {
+  return value == std::numeric_limits<std::int16_t>::max() ? value
+                                                           : static_cast<std::int16_t>(value + 1);
+}
+
+std::string CountdownText(std::int16_t seconds) {
+  return text::kShutdownIn + std::to_string(seconds) + text::kSeconds;
+}
+
+}  // namespace
+
+void Principal::DecideShutdown(std::string_view event_text) {
+  // These entries are written whatever Bitacora says.
+  WriteLogEntry(event_text,
+                {text::kLabelOperation + ModeTextFromByte(OnBattery ? '1' : '0'),
+                 text::kLabelBattery + BatteryText()},
+                true);
+  ShutdownRequested = true;
+}
+
+void Principal::ApplyBatteryRules() {
+  if (ShutdownRequested) return;  // decided already; the sequence is under way
+  if (Settings.ApagaPorcentaje == 1 && BatteryPercent <= Settings.ApagaQuePorcentaje) {
+    DecideShutdown(text::kLogThresholdShutdown);
+    return;
+  }
+  if (Settings.ApagaMinutos == 1) {
+    if (!ports_.view.TimerEnabled(Timer::TimerApagar)) {
+      ports_.view.EnableTimer(Timer::TimerApagar, true);
+    }
+    if (CountdownSeconds <= 0) DecideShutdown(text::kLogTimeShutdown);
+  }
+}
+
+void Principal::TimerApagar_Timer() {
+  if (OnBattery) {
+    CountdownSeconds = Decrement(CountdownSeconds);
+    ports_.view.SetVisible(Control::lblmsg, true);
+    ports_.view.SetText(Control::lblmsg, CountdownSeconds < 1 ? std::string(text::kShuttingDownPc)
+                                                              : CountdownText(CountdownSeconds));
+  } else {
+    // Power is back: the countdown climbs back a second per second, then rests full.
+    CountdownSeconds = Increment(CountdownSeconds);
+    ports_.view.SetVisible(Control::lblmsg, false);
+    if (CountdownSeconds > Settings.ApagaCuantosMinutos) {
+      ports_.view.EnableTimer(Timer::TimerApagar, false);
+      CountdownSeconds = Settings.ApagaCuantosMinutos;
+    }
+  }
+}
+
+void Principal::Timerdesconexion_Timer() {
+  if (Settings.ApagaDesconexion == 0) return;
+  DisconnectSeconds = Decrement(DisconnectSeconds);
+  ports_.view.SetVisible(Control::lblmsg, true);
+  if (DisconnectSeconds < 1) {
+    ports_.view.SetText(Control::lblmsg, text::kShuttingDownPc);
+    if (!ShutdownRequested) DecideShutdown(text::kLogTimeShutdown);
+    ports_.view.EnableTimer(Timer::Timerdesconexion, false);
+    // Not guarded: a refused shutdown here is an error nobody handles, shown to the user.
+    RunShutdownSequence();
+  } else {
+    ports_.view.SetText(Control::lblmsg, CountdownText(DisconnectSeconds));
+  }
+}
+
+void Principal::RunShutdownSequence() {
+  ++shutdown_runs_;
+  if (shutdown_accepted_) return;
+  if (!shutdown_prepared_) {
+    // Documents are saved and the UPS told only once: telling it again would restart its own
+    // countdown.
+    shutdown_prepared_ = true;
+    // Once decided, the countdowns have nothing left to count.
+    ports_.view.EnableTimer(Timer::TimerApagar, false);
+    ports_.view.EnableTimer(Timer::Timerdesconexion, false);
+    if (Settings.GuardaOffice != 0) {
+      ports_.view.SetText(Control::lblmsg, text::kSavingApplications);
+      ports_.office.SaveAllOffice(Settings.PathOffice);
+    }
+    ports_.view.SetText(Control::lblmsg, text::kShutdownMessage);
+    if (Settings.ApagaTNX == 1) {
+      ports_.view.SetText(Control::lblmsg, text::kSignalToUps);
+      SignalUpsTurnOff();
+    }
+  }
+  shutdown_accepted_ = ports_.shutdown.ShutdownSystem(kShutdownForced);
+}
+
+void Principal::SignalUpsTurnOff() {
+  const auto minutes = static_cast<std::uint8_t>(std::clamp<int>(Settings.ApagaTNXMinutos, 0, 255));
+  if (UsbMode) {
+    const std::array<std::uint8_t, 8> report{2, protocol::kCmdTurnOff, minutes, 0, 0, 0, 0, 0};
+    ports_.usb.WriteUsbReport(report);
+    ports_.view.DoEvents();
+  } else {
+    SignalUpsTurnOffSerial();
+  }
+}
+
+}  // namespace corva
