@@ -424,12 +424,22 @@ int PrincipalWindow::ControlId(Control control) {
 void PrincipalWindow::SetText(Control control, std::string_view text) {
   HWND child = Child(ControlId(control));
   if (!child) return;
-  ::SetWindowTextW(child, Widen(text).c_str());
+  // Most frames repeat the last values: a label whose text stays is not drawn again.
+  const std::wstring wide = Widen(text);
+  const int length = ::GetWindowTextLengthW(child);
+  if (length == static_cast<int>(wide.size())) {
+    std::wstring current(static_cast<std::size_t>(length) + 1, L'\0');
+    ::GetWindowTextW(child, current.data(), length + 1);
+    current.resize(static_cast<std::size_t>(length));
+    if (current == wide) return;
+  }
+  ::SetWindowTextW(child, wide.c_str());
   ::InvalidateRect(child, nullptr, FALSE);
 }
 
 void PrincipalWindow::SetVisible(Control control, bool visible) {
-  if (HWND child = Child(ControlId(control))) ::ShowWindow(child, visible ? SW_SHOW : SW_HIDE);
+  HWND child = Child(ControlId(control));
+  if (child && IsVisible(control) != visible) ::ShowWindow(child, visible ? SW_SHOW : SW_HIDE);
 }
 
 void PrincipalWindow::EnableTimer(Timer timer, bool enabled) {
