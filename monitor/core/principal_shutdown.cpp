@@ -113,6 +113,10 @@ void Principal::SignalUpsTurnOff() {
     ports_.view.DoEvents();
   } else {
     SignalUpsTurnOffSerial();
+    // The status port made way for the turn-off command; open it again so that frames keep
+    // coming: a refused shutdown is asked again by the next frame.
+    reader_.Clear();
+    SetUpSerialLink();
   }
 }
 

@@ -96,6 +96,26 @@ def tail(path, lines=30):
     return "\n".join(text[-lines:])
 
 
+def read_bytes(path):
+    """A file's bytes, or None when it is not there (yet)."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def windows_path(path):
+    """A Linux path as Windows programs under Wine name it: Z: is the Linux root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def stamp_to_epoch(stamp):
+    """upssim's local time "YYYY-MM-DDTHH:MM:SS.mmm" as seconds since the epoch."""
+    whole, _, millis = stamp.partition(".")
+    return time.mktime(time.strptime(whole, "%Y-%m-%dT%H:%M:%S")) + int(millis or 0) / 1000
+
+
 def run_to_files(args, env, timeout, cwd=None):
     """Runs a command with stdout and stderr in files, never pipes: a Wine service started on
     the way may keep its stdio for ever, and nobody must wait for it. Answers (rc, out, err);
@@ -238,6 +258,46 @@ class Wine:
         return pids
 
 
+    def windows_processes(self):
+        """{pid: name} of the prefix's Windows processes: server_pids() without the wine server.
+        The name is the process's own (services.exe, Corvamon.exe, wineboot.exe...)."""
+        found = {}
+        for pid in self.server_pids():
+            with contextlib.suppress(OSError):
+                with open(f"/proc/{pid}/comm", "rb") as f:
+                    name = f.read().decode("utf-8", "replace").strip()
+                if not name.startswith("wineserver"):
+                    found[pid] = name
+        return found
+
+    def restore_session(self, timeout=60):
+        """Makes the prefix whole again after ExitWindowsEx ended its Wine session.
+
+        Under Wine 8 ExitWindowsEx(EWX_SHUTDOWN | EWX_FORCE) starts `wineboot --kill --shutdown`,
+        which ends every Windows process of the prefix (Wine's services, explorer.exe and the
+        program that asked) a few hundred ms later, then itself. The persistent wine server
+        stays, so the prefix still works, but the next Wine program would start the services
+        again with its own stdio. Here they are started with their stdio on the wine log
+        (corva_wine_warm), once wineboot is done; if they do not come back, the server is
+        restarted. Answers whether the services run again."""
+        def wineboot_running():
+            return any(name.lower().startswith("wineboot")
+                       for name in self.windows_processes().values())
+
+        if wait_until(lambda: not wineboot_running(), 30, step=0.1) is False:
+            print("  warning: wineboot still runs after 30 s")
+
+        def services_up():
+            return "services.exe" in self.windows_processes().values()
+
+        self.shell("corva_wine_warm", timeout=timeout)
+        if wait_until(services_up, 10):
+            return True
+        print("  the services did not come back after the session's end: restarting the server")
+        self.shell("corva_server_restart", timeout=timeout)
+        return bool(wait_until(services_up, 10))
+
+
 class Probe:
     """tests/probe/probe.exe, one Wine process per question."""
 
@@ -304,7 +364,11 @@ class Probe:
     def wait_text(self, caption, control_id, text, timeout_ms):
         """Answers (True, text) or (False, the reason)."""
         rc, out, err = self.call("wait-text", caption, control_id, escape(text), timeout_ms)
-        return (True, unescape(out.rstrip("\n"))) if rc == PROBE_OK else (False, err)
+        seen = unescape(out.rstrip("\n"))
+        # Only the text itself counts: a probe ended with the session also answers 0.
+        if rc == PROBE_OK and seen == text:
+            return True, seen
+        return False, err or "saw %r" % seen
 
     def click(self, caption, control_id, *flags):
         return self.call("click", caption, control_id, *flags)
@@ -369,8 +433,42 @@ class Upssim:
     def tx_count(self):
         return sum(1 for line in self.log_lines() if line.startswith("TX "))
 
+    def tx_records(self):
+        """Every write so far: (ms since start, the bytes, local wall time as epoch seconds)."""
+        records = []
+        for line in self.log_lines():
+            m = re.match(r"^TX (\d+) ((?:[0-9A-F]{2} ?)+) @(\S+)$", line)
+            if m:
+                records.append((int(m.group(1)), bytes.fromhex(m.group(2)),
+                                stamp_to_epoch(m.group(3))))
+        return records
+
     def rx_lines(self):
         return [line for line in self.log_lines() if line.startswith(("RX ", "CMD "))]
+
+    def rx_records(self):
+        """Every byte the monitor sent: (ms since start, the byte, local wall time as epoch
+        seconds)."""
+        records = []
+        for line in self.log_lines():
+            m = re.match(r"^RX (\d+) 0x([0-9A-Fa-f]{2})\b.* @(\S+)$", line)
+            if m:
+                records.append((int(m.group(1)), int(m.group(2), 16),
+                                stamp_to_epoch(m.group(3))))
+        return records
+
+    def rx_bytes(self):
+        return bytes(byte for _, byte, _ in self.rx_records())
+
+    def turnoff_commands(self):
+        """The turn-off commands received ("%" then the minutes): (ms since start when the
+        minutes came, minutes, ms between the "%" and the minutes)."""
+        found = []
+        for line in self.log_lines():
+            m = re.match(r'^CMD (\d+) TURN-OFF "%" \+ m=(\d+) \(gap (\d+) ms\)', line)
+            if m:
+                found.append((int(m.group(1)), int(m.group(2)), int(m.group(3))))
+        return found
 
     def running(self):
         return self.proc.poll() is None
@@ -407,6 +505,19 @@ class WindowsProgram:
     def exit_code(self):
         return None if self.proc is None else self.proc.poll()
 
+    def wait_end(self, timeout):
+        """Waits for the program to end by itself; answers its exit code, None while it runs."""
+        if self.proc is None:
+            return None
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            self.proc.wait(timeout=timeout)
+        return self.proc.poll()
+
+    def output(self):
+        """What the program wrote to its log so far."""
+        data = read_bytes(self.log)
+        return "" if data is None else data.decode("utf-8", "replace")
+
     def open_files(self):
         """Linux files the running program holds open."""
         if not self.running():
@@ -442,6 +553,7 @@ class Corvamon(WindowsProgram):
                          caption=MAIN_CAPTION)
         self.folder = program_dir
         self.ini = os.path.join(program_dir, "Corvamon.ini")
+        self.event_log = os.path.join(program_dir, "Bitacora.txt")
 
     def write_ini(self, sections):
         write_ini(self.ini, sections)
@@ -521,6 +633,26 @@ class Case:
         program.start()
         return program
 
+    def lock_file(self, path, hold_ms, timeout=30):
+        """Has a Windows program hold `path` open with no sharing for hold_ms (the probe's
+        lock; the file is made if missing). Answers the program once it holds the file; its
+        output says RELEASED when it let go."""
+        program = self.windows_program(self.paths.probe, "lock", windows_path(path), hold_ms)
+        held = wait_until(lambda: "LOCKED" in program.output() or not program.running(), timeout)
+        self.require(held and "LOCKED" in program.output(),
+                     f"the probe did not lock {path}: {program.output().strip()!r}")
+        return program
+
+    def watch_session_end(self, program):
+        """For a case in which Corvamon shuts Windows down: notes the prefix's other Windows
+        processes now (call it once the program is up), and has the session restored when the
+        case ends (see Wine.restore_session), also when the case fails. Answers a SessionEnd."""
+        watch = SessionEnd(self, program)
+        self.stack.callback(self.wine.restore_session)
+        self.require("services.exe" in watch.others.values(),
+                     f"Wine's services are not running beside Corvamon: {watch.others}")
+        return watch
+
     def upssim(self, *args, stdin_scenario=False):
         exe = self.paths.upssim
         if not os.path.isfile(exe):
@@ -590,6 +722,72 @@ class Case:
                       if not re.match(r"^0x[0-9a-f]+:\d+: ", line)]
         print(f"  end of {self.wine.log}:")
         print("    " + "\n    ".join(wine_lines[-10:]))
+
+
+class SessionEnd:
+    """The end of the Wine session that ExitWindowsEx brings: the program that asked ends at
+    once, and so does every other Windows process of the prefix (see Wine.restore_session).
+    Killed that way a process exits with code 0: a probe that was running then also "succeeds",
+    with nothing printed, so around a session end trust a probe's output, not its exit code."""
+
+    def __init__(self, case, program):
+        self.case = case
+        self.program = program
+        own = program.proc.pid if program.proc is not None else None
+        self.others = {pid: name for pid, name in case.wine.windows_processes().items()
+                       if pid != own}
+
+    def wait(self, timeout, why):
+        """Checks that the program ends by itself within `timeout` s with exit code 0 and that
+        the Wine session ended with it: every Windows process noted at the start is gone too.
+        Then restores the session. Answers the seconds the program took to end, or None when it
+        did not."""
+        t0 = time.monotonic()
+        code = self.program.wait_end(timeout)
+        took = time.monotonic() - t0
+        if not self.case.expect(code is not None,
+                                f"Corvamon still runs {timeout} s after {why}"):
+            return None
+        self.case.note(f"Corvamon ended {took:.2f} s after {why} (exit {code})")
+        self.case.expect_equal(code, 0, "Corvamon's exit code at the session's end")
+        alive = {}
+
+        def others_gone():
+            alive.clear()
+            for pid, name in self.others.items():
+                if os.path.exists(f"/proc/{pid}") and not self._zombie(pid):
+                    alive[pid] = name
+            return not alive
+
+        self.case.expect(wait_until(others_gone, 5, step=0.05),
+                         f"the Wine session did not end with Corvamon: still running {alive}")
+        # At once, before anything else starts the services with its own stdio.
+        self.case.expect(self.case.wine.restore_session(),
+                         "Wine's services did not come back after the session's end")
+        return took
+
+    @staticmethod
+    def _zombie(pid):
+        try:
+            with open(f"/proc/{pid}/stat", "rb") as f:
+                return f.read().rsplit(b")", 1)[1].split()[0] == b"Z"
+        except (OSError, IndexError):
+            return False
+
+
+@contextlib.contextmanager
+def wine_prefix(build_dir):
+    """A prefix and display of its own for a script that is not run by ctest (the benchmarks):
+    prefix-setup.sh BUILD_DIR before, prefix-cleanup.sh after, also when the script fails."""
+    rc, out, err = run_to_files(["bash", os.path.join(WINE_SCRIPTS, "prefix-setup.sh"),
+                                 build_dir], os.environ.copy(), 400)
+    if rc != 0:
+        raise CaseFailure(f"prefix-setup.sh {build_dir} failed: {(out + err).strip()}")
+    try:
+        yield Wine(build_dir)
+    finally:
+        run_to_files(["bash", os.path.join(WINE_SCRIPTS, "prefix-cleanup.sh"), build_dir],
+                     os.environ.copy(), 120)
 
 
 class Paths:

@@ -149,6 +149,7 @@ class FakeSerialPort : public SerialPort {
 
   // The device sends bytes; raises the receive event as a port does when enough wait.
   void Arrive(std::vector<std::uint8_t> bytes) {
+    if (!open) return;  // a closed port hears nothing
     waiting.insert(waiting.end(), bytes.begin(), bytes.end());
     if (rthreshold > 0 && static_cast<int>(waiting.size()) >= rthreshold) Raise(protocol::kCommEventReceive);
   }

@@ -199,7 +199,9 @@ TEST_F(ShutdownTest, TheSequenceSavesSignalsThenShutsDownInThatOrder) {
   EXPECT_EQ(MSComm2.sent, (Bytes{0x25, 5}));
   EXPECT_EQ(view.pauses, std::vector<int>{1200});
   EXPECT_EQ(shutdown.requests, std::vector<int>{5});
-  EXPECT_FALSE(MSComm1.open);  // the status port made way for the turn-off port
+  // The status port made way for the turn-off port, and is open again for the next frames.
+  EXPECT_EQ(MSComm1.log, (std::vector<std::string>{"open", "close", "open"}));
+  EXPECT_TRUE(MSComm1.open);
 }
 
 TEST_F(ShutdownTest, WithoutItsSwitchesTheSequenceNeitherSavesNorSignals) {
