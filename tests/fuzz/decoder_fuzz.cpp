@@ -9,26 +9,19 @@
 
 #include "corva_funciones.h"
 #include "principal.h"
-#include "../fakes/fakes.h"
+#include "../fakes/monitor_rig.h"
 
 using namespace corva;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  fakes::FakeView view;
-  fakes::FakeSettings ini;
-  fakes::FakeSerialPort MSComm1, MSComm2;
-  fakes::FakeUsb usb;
-  fakes::FakeTray tray;
-  fakes::FakeLogFile log;
-  fakes::FakePlatform platform;
-  fakes::FakeShutdown shutdown;
-  fakes::FakeOffice office;
+  fakes::MonitorRig rig;
+  auto& [view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office] = rig;
   ini.Set("Inicio", "DataString", (data[0] & 1) ? "&&&10" : "***9");
   ini.Set("Prefs", "Bitacora", "1");
   ini.Set("Prefs", "NotifAviso", "1");
   usb.present = (data[1] & 1) != 0;
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office, {}}};
+  Principal principal{rig.Ports()};
   principal.Load("C:\\Corvamon");
 
   // The rest is a sequence of frames, each preceded by its length byte.

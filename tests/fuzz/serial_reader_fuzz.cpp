@@ -7,24 +7,17 @@
 
 #include "principal.h"
 #include "serial_frame_reader.h"
-#include "../fakes/fakes.h"
+#include "../fakes/monitor_rig.h"
 
 using namespace corva;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  fakes::FakeView view;
-  fakes::FakeSettings ini;
-  fakes::FakeSerialPort MSComm1, MSComm2;
-  fakes::FakeUsb usb;
-  fakes::FakeTray tray;
-  fakes::FakeLogFile log;
-  fakes::FakePlatform platform;
-  fakes::FakeShutdown shutdown;
-  fakes::FakeOffice office;
+  fakes::MonitorRig rig;
+  auto& [view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office] = rig;
   const bool amp = (data[0] & 1) != 0;
   ini.Set("Inicio", "DataString", amp ? "&&&10" : "***9");
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office, {}}};
+  Principal principal{rig.Ports()};
   principal.Load("C:\\Corvamon");
   const std::size_t length = amp ? 10 : 9;
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "principal.h"
-#include "../fakes/fakes.h"
+#include "../fakes/monitor_rig.h"
 
 namespace corva {
 namespace {
@@ -9,7 +9,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using fakes::FakeSerialPort;
 
-class PrincipalTest : public ::testing::Test {
+class PrincipalTest : public ::testing::Test, protected fakes::MonitorRig {
  protected:
   PrincipalTest() {
     ini.Set("Inicio", "DataString", "&&&10");
@@ -19,17 +19,7 @@ class PrincipalTest : public ::testing::Test {
   }
   void Load() { principal.Load("C:\\Programas\\Corvamon"); }
 
-  fakes::FakeView view;
-  fakes::FakeSettings ini;
-  FakeSerialPort MSComm1, MSComm2;
-  fakes::FakeUsb usb;
-  fakes::FakeTray tray;
-  fakes::FakeLogFile log;
-  fakes::FakePlatform platform;
-  fakes::FakeShutdown shutdown;
-  fakes::FakeOffice office;
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office,
-                                     [] { return std::string("C:\\Users\\ana\\Documents"); }}};
+  Principal principal{Ports([] { return std::string("C:\\Users\\ana\\Documents"); })};
 };
 
 TEST_F(PrincipalTest, StartsOnTheSerialLinkWithTheDesignedPortSetUp) {

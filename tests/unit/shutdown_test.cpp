@@ -4,7 +4,7 @@
 
 #include "principal.h"
 #include "reboot.h"
-#include "../fakes/fakes.h"
+#include "../fakes/monitor_rig.h"
 
 namespace corva {
 namespace {
@@ -15,7 +15,7 @@ Bytes Frame(std::uint8_t battery, std::uint8_t mode, std::uint8_t line = '0') {
   return {'&', '&', '&', 56, 120, battery, 65, 92, line, mode};
 }
 
-class ShutdownTest : public ::testing::Test {
+class ShutdownTest : public ::testing::Test, protected fakes::MonitorRig {
  protected:
   ShutdownTest() { ini.Set("Inicio", "DataString", "&&&10"); }
   void Load() { principal.Load("C:\\Corvamon"); }
@@ -34,17 +34,7 @@ class ShutdownTest : public ::testing::Test {
     return n;
   }
 
-  fakes::FakeView view;
-  fakes::FakeSettings ini;
-  fakes::FakeSerialPort MSComm1, MSComm2;
-  fakes::FakeUsb usb;
-  fakes::FakeTray tray;
-  fakes::FakeLogFile log;
-  fakes::FakePlatform platform;
-  fakes::FakeShutdown shutdown;
-  fakes::FakeOffice office;
-  Principal principal{
-      PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office, {}}};
+  Principal principal{Ports()};
 };
 
 TEST_F(ShutdownTest, TheBatteryThresholdDecidesAtOrBelowItsValue) {

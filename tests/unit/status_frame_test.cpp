@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "principal.h"
-#include "../fakes/fakes.h"
+#include "../fakes/monitor_rig.h"
 
 namespace corva {
 namespace {
@@ -16,7 +16,7 @@ Bytes Frame(std::uint8_t battery, std::uint8_t line, std::uint8_t mode, std::uin
   return {'&', '&', '&', volt_high, volt_low, battery, period_high, period_low, line, mode};
 }
 
-class StatusFrameTest : public ::testing::Test {
+class StatusFrameTest : public ::testing::Test, protected fakes::MonitorRig {
  protected:
   StatusFrameTest() {
     ini.Set("Inicio", "DataString", "&&&10");
@@ -27,16 +27,7 @@ class StatusFrameTest : public ::testing::Test {
   void Receive(const Bytes& frame) { MSComm1.Arrive(frame); }
   std::string Text(Control c) const { return view.Text(c); }
 
-  fakes::FakeView view;
-  fakes::FakeSettings ini;
-  fakes::FakeSerialPort MSComm1, MSComm2;
-  fakes::FakeUsb usb;
-  fakes::FakeTray tray;
-  fakes::FakeLogFile log;
-  fakes::FakePlatform platform;
-  fakes::FakeShutdown shutdown;
-  fakes::FakeOffice office;
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform, shutdown, office, {}}};
+  Principal principal{Ports()};
 };
 
 constexpr char kStart[] =

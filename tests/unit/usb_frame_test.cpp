@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "principal.h"
-#include "../fakes/fakes.h"
+#include "../fakes/monitor_rig.h"
 
 namespace corva {
 namespace {
@@ -27,7 +27,7 @@ Bytes Part(const Bytes& bytes, std::size_t first, std::size_t count) {
                bytes.begin() + static_cast<std::ptrdiff_t>(first + count));
 }
 
-class UsbFrameTest : public ::testing::Test {
+class UsbFrameTest : public ::testing::Test, protected fakes::MonitorRig {
  protected:
   UsbFrameTest() {
     ini.Set("Inicio", "DataString", "&&&10");
@@ -59,17 +59,7 @@ class UsbFrameTest : public ::testing::Test {
   }
   bool Timer(Timer t) const { return view.TimerEnabled(t); }
 
-  fakes::FakeView view;
-  fakes::FakeSettings ini;
-  fakes::FakeSerialPort MSComm1, MSComm2;
-  fakes::FakeUsb usb;
-  fakes::FakeTray tray;
-  fakes::FakeLogFile log;
-  fakes::FakePlatform platform;
-  fakes::FakeShutdown shutdown;
-  fakes::FakeOffice office;
-  Principal principal{PrincipalPorts{view, ini, MSComm1, MSComm2, usb, tray, log, platform,
-                                     shutdown, office, {}}};
+  Principal principal{Ports()};
 };
 
 // ---- start-up and commands
