@@ -16,6 +16,7 @@
 //                                                  optionally presses one of its buttons
 //   probe rect CAPTION                             the window's screen rectangle: x y width height
 //   probe close CAPTION TIMEOUT                    asks the window to close, waits until it is gone
+//   probe tray-dblclick CAPTION                    what a double-click on the tray icon sends
 //   probe lock FILE HOLD                           opens FILE (made if missing) with no sharing,
 //                                                  prints LOCKED, holds it HOLD ms, closes it and
 //                                                  prints RELEASED: a program keeping a file to
@@ -588,6 +589,24 @@ int CmdClose(const Args& a) {
   return kNotYet;
 }
 
+// What a double-click on the program's notification-area icon sends its window.
+int CmdTrayDoubleClick(const Args& a) {
+  constexpr UINT kTrayCallbackMessage = WM_USER + 1;
+  constexpr WPARAM kTrayIconId = 125;
+  if (a.positional.size() != 1) return kUsage;
+  const std::vector<HWND> windows = FindTopLevel(a.positional[0]);
+  if (windows.empty()) {
+    Err(L"no window titled \"" + Escape(a.positional[0]) + L"\"");
+    return kNotFound;
+  }
+  for (HWND hwnd : windows) {
+    PostMessageW(hwnd, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONDOWN);
+    PostMessageW(hwnd, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONUP);
+    PostMessageW(hwnd, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONDBLCLK);
+  }
+  return kOk;
+}
+
 int CmdLock(const Args& a) {
   DWORD hold = 0;
   if (a.positional.size() != 2 || !ParseMs(a.positional[1], hold)) return kUsage;
@@ -618,6 +637,7 @@ constexpr wchar_t kUsageText[] =
     L"       probe rect CAPTION\n"
     L"       probe close CAPTION TIMEOUT\n"
     L"       probe lock FILE HOLD\n"
+    L"       probe tray-dblclick CAPTION\n"
     L"times in ms; exit 0 done, 1 not in time, 2 usage, 3 not found, 4 not clickable,\n"
     L"5 target not answering\n";
 
@@ -649,6 +669,8 @@ int Run(int argc, wchar_t** argv) {
     rc = CmdRect(a);
   } else if (cmd == L"close") {
     rc = CmdClose(a);
+  } else if (cmd == L"tray-dblclick") {
+    rc = CmdTrayDoubleClick(a);
   } else if (cmd == L"lock") {
     rc = CmdLock(a);
   } else {
