@@ -663,6 +663,16 @@ class Case:
         print(f"  upssim on {sim.pty}")
         return sim
 
+    def start_on_simulator(self, ini=None, sim_args=()):
+        """upssim on COM1 (waiting for commands on stdin) and Corvamon with its window shown."""
+        sim = self.upssim(*sim_args, stdin_scenario=True)
+        self.wine.map_com(1, sim.pty)
+        program = self.corvamon(ini)
+        program.start()
+        self.require(self.probe.wait_window(MAIN_CAPTION, 30000) is not None,
+                     f"no visible window \"{MAIN_CAPTION}\" within 30 s")
+        return sim, program
+
     # -- checks
 
     def expect(self, condition, message):

@@ -104,14 +104,7 @@ def expect_labels(t, want, when):
 
 
 def start_monitor(t, ini=INI, sim_args=()):
-    """upssim on COM1 (waiting for commands) and Corvamon with its window shown."""
-    sim = t.upssim(*sim_args, stdin_scenario=True)
-    t.wine.map_com(1, sim.pty)
-    program = t.corvamon(ini)
-    program.start()
-    t.require(t.probe.wait_window(MAIN_CAPTION, 30000) is not None,
-              f"no visible window \"{MAIN_CAPTION}\" within 30 s")
-    return sim, program
+    return t.start_on_simulator(ini, sim_args)
 
 
 # ---------------------------------------------------------------- the log of a power failure

@@ -8,22 +8,12 @@ INI = {
 }
 
 
-def start_on_simulator(t, ini):
-    sim = t.upssim(stdin_scenario=True)
-    t.wine.map_com(1, sim.pty)
-    program = t.corvamon(ini)
-    program.start()
-    t.require(t.probe.wait_window(MAIN_CAPTION, 30000) is not None,
-              f"no visible window \"{MAIN_CAPTION}\" within 30 s")
-    return program
-
-
 def sound_setting(program):
     return program.read_ini().get("prefs", {}).get("alarmaconsonido")
 
 
 def case_mute_toggles_sound(t):
-    program = start_on_simulator(t, INI)
+    _, program = t.start_on_simulator(INI)
     controls = t.probe.texts(MAIN_CAPTION)
     # MostrarTest is not in the file: it reads as 0 and hides the test button.
     t.expect_equal(controls.get(IDS["IBTest"], (None, None))[1], False, "IBTest shown")
@@ -46,7 +36,7 @@ def case_buttons_follow_prefs(t):
     # unless it is 0. The other case has them the other way round.
     ini = {"Inicio": dict(INI["Inicio"]),
            "Prefs": dict(INI["Prefs"], MostrarMute="0", MostrarTest="1")}
-    program = start_on_simulator(t, ini)
+    _, program = t.start_on_simulator(ini)
     controls = t.probe.texts(MAIN_CAPTION)
     for name, shown in (("IBMute", False), ("IBTest", True), ("IBClose", True), ("IBMin", True)):
         got = controls.get(IDS[name])

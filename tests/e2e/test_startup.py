@@ -86,13 +86,7 @@ def port_held_open(t, program, device):
 def case_with_simulator(t):
     # The UPS stays silent until told, so that the labels still show what they show before any
     # status arrives.
-    sim = t.upssim(stdin_scenario=True)
-    t.wine.map_com(1, sim.pty)
-    program = t.corvamon(INI)
-    program.start()
-
-    t.require(t.probe.wait_window(MAIN_CAPTION, 30000) is not None,
-              f"no visible window \"{MAIN_CAPTION}\" within 30 s")
+    sim, program = t.start_on_simulator(INI)
     rc, texts, _ = t.probe.msgbox(BOX_TITLE, 3000)
     t.expect(rc == PROBE_NOT_YET, f"a message box came although COM1 works: {texts}")
 

@@ -16,12 +16,7 @@ def wait_label(t, name, want, timeout_ms=10000):
 
 
 def case_frames_reach_window(t):
-    sim = t.upssim(stdin_scenario=True)
-    t.wine.map_com(1, sim.pty)
-    program = t.corvamon(INI)
-    program.start()
-    t.require(t.probe.wait_window(MAIN_CAPTION, 30000) is not None,
-              f"no visible window \"{MAIN_CAPTION}\" within 30 s")
+    sim, program = t.start_on_simulator(INI)
 
     # Line power at 60 Hz: a period of 16667 us.
     sim.send("every 500")

@@ -21,12 +21,7 @@ def sound_setting(program):
 
 
 def case_no_usb_device_falls_back_to_serial(t):
-    sim = t.upssim(stdin_scenario=True)
-    t.wine.map_com(1, sim.pty)
-    program = t.corvamon(INI)
-    program.start()
-    t.require(t.probe.wait_window(MAIN_CAPTION, 30000) is not None,
-              f"no visible window \"{MAIN_CAPTION}\" within 30 s")
+    sim, program = t.start_on_simulator(INI)
 
     # No device error box ("Could not attach to PnP node") and no "not found" box: the search
     # came back empty and COM1 opened.

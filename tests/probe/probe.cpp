@@ -399,20 +399,27 @@ int CmdTexts(const Args& a) {
   return kOk;
 }
 
-int CmdText(const Args& a) {
-  DWORD timeout = kDefaultMessageTimeoutMs;
-  int id = 0;
+// CAPTION ID [TIMEOUT]: the control `id` of the window titled CAPTION.
+int ControlFromArgs(const Args& a, DWORD& timeout, int& id, HWND& control) {
   if (a.positional.size() < 2 || a.positional.size() > 3 || !ParseId(a.positional[1], id)) {
     return kUsage;
   }
   if (a.positional.size() == 3 && !ParseMs(a.positional[2], timeout)) return kUsage;
   HWND hwnd = TargetWindow(a.positional[0], timeout);
   if (hwnd == nullptr) return kNotFound;
-  HWND child = FindChild(hwnd, id);
-  if (child == nullptr) {
+  control = FindChild(hwnd, id);
+  if (control == nullptr) {
     Err(L"no control with id " + std::to_wstring(id));
     return kNotFound;
   }
+  return kOk;
+}
+
+int CmdText(const Args& a) {
+  DWORD timeout = kDefaultMessageTimeoutMs;
+  int id = 0;
+  HWND child = nullptr;
+  if (const int rc = ControlFromArgs(a, timeout, id, child); rc != kOk) return rc;
   std::wstring text;
   if (!ReadText(child, timeout, text)) {
     Err(L"control " + std::to_wstring(id) + L" did not answer WM_GETTEXT");
@@ -460,17 +467,8 @@ int CmdWaitText(const Args& a) {
 int CmdClick(const Args& a) {
   DWORD timeout = kDefaultMessageTimeoutMs;
   int id = 0;
-  if (a.positional.size() < 2 || a.positional.size() > 3 || !ParseId(a.positional[1], id)) {
-    return kUsage;
-  }
-  if (a.positional.size() == 3 && !ParseMs(a.positional[2], timeout)) return kUsage;
-  HWND hwnd = TargetWindow(a.positional[0], timeout);
-  if (hwnd == nullptr) return kNotFound;
-  HWND button = FindChild(hwnd, id);
-  if (button == nullptr) {
-    Err(L"no control with id " + std::to_wstring(id));
-    return kNotFound;
-  }
+  HWND button = nullptr;
+  if (const int rc = ControlFromArgs(a, timeout, id, button); rc != kOk) return rc;
   // A person can only click what they see; --force is for poking at hidden controls on purpose.
   if (!a.Has(L"--force") && (!IsWindowVisible(button) || !IsWindowEnabled(button))) {
     Err(L"control " + std::to_wstring(id) +
