@@ -191,6 +191,10 @@ class Principal {
   bool usb_search_running_ = false;
   // One report as the device sends it: report id, count, data.
   std::vector<std::uint8_t> usb_report_;
+  // Where in the frame begun so far each of its reports started (0 for the first), and the
+  // frame's bytes while a report is being added to them.
+  std::vector<std::size_t> usb_report_starts_;
+  std::vector<std::uint8_t> usb_held_;
   // --- end of USB link state ---
 
   PrincipalPorts ports_;

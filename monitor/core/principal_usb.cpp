@@ -42,26 +42,58 @@ bool IsHeaderByte(std::uint8_t b) {
   return b == protocol::kAmpHeaderByte || b == protocol::kUsbHeaderByte;
 }
 
-// Whether the header bytes at buffer[1..] that are there so far (up to three) agree: all 0x26
-// or all 0xFF. `count` is how many frame bytes are in.
-bool HeaderSoFarValid(const std::vector<std::uint8_t>& buffer, std::size_t count) {
-  const std::size_t n = std::min<std::size_t>(count, protocol::kHeaderLength);
-  if (n == 0) return true;
-  if (!IsHeaderByte(buffer[1])) return false;
-  for (std::size_t i = 2; i <= n; ++i) {
-    if (buffer[i] != buffer[1]) return false;
+// Whether the bytes held from `at` on agree with a frame's header as far as they go (up to
+// three): all 0x26 or all 0xFF.
+bool HeaderSoFar(const std::vector<std::uint8_t>& held, std::size_t at) {
+  const std::size_t end = std::min(held.size(), at + protocol::kHeaderLength);
+  if (at >= end || !IsHeaderByte(held[at])) return false;
+  for (std::size_t i = at + 1; i < end; ++i) {
+    if (held[i] != held[at]) return false;
   }
   return true;
 }
 
-// Whether a report's data can start a frame: its header bytes, as far as it carries them.
-bool StartsFrame(std::span<const std::uint8_t> data) {
-  const std::size_t n = std::min<std::size_t>(data.size(), protocol::kHeaderLength);
-  if (n == 0 || !IsHeaderByte(data[0])) return false;
-  for (std::size_t i = 1; i < n; ++i) {
-    if (data[i] != data[0]) return false;
+// Whether a whole header (three equal header bytes) is held from `at` on.
+bool WholeHeaderAt(const std::vector<std::uint8_t>& held, std::size_t at) {
+  return at + protocol::kHeaderLength <= held.size() && HeaderSoFar(held, at);
+}
+
+// Keeps in `held` only bytes that can belong to one frame. `starts` are the places in `held`
+// where a report began (the first is 0 while anything is held). The device starts every frame
+// in a report of its own, so:
+//  - the held bytes must open with a header, as far as they go;
+//  - a later report that opens with a whole header, or that runs past the frame's end, is not
+//    the rest of this frame: the frame was cut short, and the bytes before that report go.
+// Answers whether a whole frame (`length` bytes) is held.
+bool KeepOneFrame(std::vector<std::uint8_t>& held, std::vector<std::size_t>& starts,
+                  std::size_t length) {
+  for (;;) {
+    while (!starts.empty() && !HeaderSoFar(held, starts.front())) starts.erase(starts.begin());
+    if (starts.empty()) {
+      held.clear();
+      return false;
+    }
+    if (const std::size_t first = starts.front(); first > 0) {
+      held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(first));
+      for (std::size_t& s : starts) s -= first;
+    }
+    // Bytes that would end the frame but may be a new frame's header still coming ("&" or
+    // "&&" in reports of their own): the frame's last byte, its mode, would be a header byte,
+    // which no whole frame has there. Such a frame was cut short too.
+    const bool would_complete = held.size() >= length;
+    std::size_t cut = 0;
+    for (std::size_t i = 1; i < starts.size() && starts[i] < length; ++i) {
+      const std::size_t end = i + 1 < starts.size() ? starts[i + 1] : held.size();
+      const bool header_coming = would_complete && HeaderSoFar(held, starts[i]) &&
+                                 held.size() - starts[i] < protocol::kHeaderLength;
+      if (WholeHeaderAt(held, starts[i]) || end > length || header_coming) {
+        cut = i;
+        break;
+      }
+    }
+    if (cut == 0) return held.size() >= length;
+    starts.erase(starts.begin(), starts.begin() + static_cast<std::ptrdiff_t>(cut));
   }
-  return true;
 }
 
 }  // namespace
@@ -108,32 +140,37 @@ bool Principal::AssembleUsbFrame() {
     // A position outside the frame (never left by this reader) starts over.
     if (FramePos < 1 || FramePos > length) FramePos = 1;
     const auto pos = static_cast<std::size_t>(FramePos);
-    // A count byte larger than what the report carries, or than the room left in FrameBuffer,
-    // would copy bytes that are not there or past the buffer: such a report is not taken.
+    // A count byte larger than what the report carries would copy bytes that are not there:
+    // such a report is not taken.
     const std::size_t n = usb_report_[1];
-    if (n == 0 || n > read.size - 2 || pos + n > FrameBuffer.size()) continue;
+    if (n == 0 || n > read.size - 2) continue;
     const std::span<const std::uint8_t> data(usb_report_.data() + 2, n);
 
     // Between frames only a report that starts one is taken.
     if (pos == 1 && !IsHeaderByte(data[0])) continue;
 
-    std::copy(data.begin(), data.end(), FrameBuffer.begin() + static_cast<std::ptrdiff_t>(pos));
-    FramePos = static_cast<std::int16_t>(pos + n);
-
-    if (!HeaderSoFarValid(FrameBuffer, pos + n - 1)) {
-      // Out of step: start again from this report, if it can start a frame.
-      std::fill(FrameBuffer.begin() + 1, FrameBuffer.begin() + 1 + length, std::uint8_t{0});
-      FramePos = 1;
-      if (!StartsFrame(data)) continue;
-      std::copy(data.begin(), data.end(), FrameBuffer.begin() + 1);
-      FramePos = static_cast<std::int16_t>(1 + n);
+    // The frame begun so far, with this report after it.
+    usb_held_.assign(FrameBuffer.begin() + 1, FrameBuffer.begin() + static_cast<std::ptrdiff_t>(pos));
+    if (pos == 1) {
+      usb_report_starts_.clear();
+    } else if (usb_report_starts_.empty() || usb_report_starts_.front() != 0) {
+      usb_report_starts_.insert(usb_report_starts_.begin(), 0);
     }
+    usb_report_starts_.push_back(usb_held_.size());
+    usb_held_.insert(usb_held_.end(), data.begin(), data.end());
+    const bool complete =
+        KeepOneFrame(usb_held_, usb_report_starts_, static_cast<std::size_t>(length));
 
-    // Complete once all FrameLength bytes are in: FrameBuffer[1..FrameLength].
-    if (FramePos >= length + 1) {
+    // FrameBuffer[1..FrameLength] holds the frame begun, zeros after it.
+    const std::size_t kept = std::min(usb_held_.size(), static_cast<std::size_t>(length));
+    std::fill(FrameBuffer.begin() + 1, FrameBuffer.begin() + 1 + length, std::uint8_t{0});
+    std::copy_n(usb_held_.begin(), kept, FrameBuffer.begin() + 1);
+    if (complete) {
       FramePos = 1;
+      usb_report_starts_.clear();
       return true;
     }
+    FramePos = static_cast<std::int16_t>(1 + kept);
   }
   return false;
 }
@@ -156,6 +193,7 @@ void Principal::HandleUsbDisconnect() {
   // The lost device's handle goes now; the search opens a fresh one.
   ports_.usb.Close();
   FramePos = 1;
+  usb_report_starts_.clear();
   UsbDisconnected = true;
   ports_.view.EnableTimer(Timer::TimerUSB, false);
   ports_.view.EnableTimer(Timer::TimerBuscaUSB, true);
@@ -177,6 +215,7 @@ void Principal::ReconnectUsb() {
   if (ports_.usb.FindUsbDevice(text::kProductString)) {
     UsbDisconnected = false;
     FramePos = 1;
+    usb_report_starts_.clear();
     ports_.view.DoEvents();
     UsbOpen = true;
     ports_.view.EnableTimer(Timer::TimerUSB, true);

@@ -221,17 +221,55 @@ TEST_F(UsbFrameTest, ACountByteLargerThanTheReportCarriesIsNotTaken) {
   EXPECT_EQ(principal.LastFrame(), Frame('0'));
 }
 
-TEST_F(UsbFrameTest, AReportThatWouldRunPastFrameBufferIsNotTaken) {
+TEST_F(UsbFrameTest, AReportThatWouldRunPastTheFrameEndsTheFrameBegun) {
   Load();
   principal.FrameBuffer = Bytes(11, 0);  // room for exactly one frame after index 0
   const Bytes frame = Frame('0');
   usb.device.Chunk(Part(frame, 0, 7));
-  usb.device.Chunk(Bytes(7, 0x26));  // 8 + 7 would end past index 10
-  usb.device.Chunk(Part(frame, 7, 3));
+  usb.device.Chunk({1, 2, 3, 4, 5, 6, 7});  // 7 + 7: not the rest of this frame
+  usb.device.Chunk(Part(frame, 7, 3));      // nor is this, any more
   Tick();
   EXPECT_EQ(principal.FrameBuffer.size(), 11u);
+  EXPECT_EQ(principal.FramesDecoded(), 0u);
+  EXPECT_EQ(principal.FramePos, 1);
+  usb.device.Chunk(frame);
+  Tick();
   EXPECT_EQ(principal.FramesDecoded(), 1u);
   EXPECT_EQ(principal.LastFrame(), frame);
+}
+
+// Fault: a frame cut short took the next frame's report as its tail, and read its mode from the
+// new frame's voltage byte: a '2' there shut the computer down.
+TEST_F(UsbFrameTest, AFrameCutShortIsNeverSplicedToTheNextOne) {
+  Bytes next = Frame('0');
+  next[3] = '2';  // voltage high byte: the mode's place if the frames were spliced
+  const Bytes cut_from = Frame('1', 150);
+  // The next frame as the device may send it: whole, 3 + 7, a header byte at a time.
+  const std::vector<std::vector<std::size_t>> splits{{10}, {3, 7}, {1, 1, 1, 7}};
+  Load();
+  for (int cut = 1; cut < principal.Settings.FrameLength; ++cut) {
+    for (const auto& split : splits) {
+      SCOPED_TRACE("cut after " + std::to_string(cut) + ", next in " +
+                   std::to_string(split.size()) + " reports");
+      usb.device.Chunk(Part(cut_from, 0, static_cast<std::size_t>(cut)));
+      std::size_t at = 0;
+      for (std::size_t n : split) {
+        usb.device.Chunk(Part(next, at, n));
+        at += n;
+      }
+      const std::uint64_t before = principal.FramesDecoded();
+      Tick();
+      // The cut frame is dropped and the next one is shown as it was sent.
+      EXPECT_EQ(principal.FramesDecoded(), before + 1);
+      EXPECT_EQ(principal.LastFrame(), next);
+      EXPECT_FALSE(principal.ShutdownRequested);
+      EXPECT_FALSE(principal.OnBattery);
+      EXPECT_EQ(principal.FramePos, 1);
+    }
+  }
+  EXPECT_EQ(principal.ShutdownSequenceRuns(), 0u);
+  EXPECT_TRUE(shutdown.requests.empty());
+  EXPECT_EQ(log.contents.find("Cierre Forzado"), std::string::npos);
 }
 
 // Fault: with "FramePos >= FrameLength" a frame counted as complete one byte early and its
