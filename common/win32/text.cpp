@@ -33,6 +33,20 @@ std::string Narrow(std::wstring_view wide) { return FromWide(CP_UTF8, wide); }
 std::string Utf8ToAnsi(std::string_view utf8) { return FromWide(CP_ACP, Widen(utf8)); }
 std::string AnsiToUtf8(std::string_view ansi) { return Narrow(ToWide(CP_ACP, ansi)); }
 
+std::size_t Utf8LengthOfAnsiPrefix(std::string_view utf8, std::size_t ansi_bytes) {
+  std::size_t at = 0;
+  std::size_t ansi = 0;
+  while (at < utf8.size()) {
+    // One character: a lead byte and its continuation bytes.
+    std::size_t next = at + 1;
+    while (next < utf8.size() && (static_cast<unsigned char>(utf8[next]) & 0xC0) == 0x80) ++next;
+    ansi += Utf8ToAnsi(utf8.substr(at, next - at)).size();
+    if (ansi > ansi_bytes) break;
+    at = next;
+  }
+  return at;
+}
+
 std::wstring ProgramDirectory() {
   std::vector<wchar_t> path(MAX_PATH);
   for (;;) {

@@ -11,6 +11,9 @@ std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view wide);
 std::string Utf8ToAnsi(std::string_view utf8);
 std::string AnsiToUtf8(std::string_view ansi);
+// How many bytes of `utf8`, from its start, the first `ansi_bytes` bytes of its ANSI form stand
+// for: the whole characters among them (a character cut in two counts as not written).
+std::size_t Utf8LengthOfAnsiPrefix(std::string_view utf8, std::size_t ansi_bytes);
 
 // The folder holding the running program, without a trailing backslash.
 std::wstring ProgramDirectory();

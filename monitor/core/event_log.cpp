@@ -1,5 +1,6 @@
 #include "event_log.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace corva {
@@ -32,17 +33,36 @@ std::string BuildLogEntry(std::string_view event_text, const LocalTime& when,
 bool EventLogWriter::AppendLogEntry(std::string_view entry) {
   pending_.emplace_back(entry);
   pending_.back() += "\r\n";
+  return Write();
+}
+
+bool EventLogWriter::WritePending() { return pending_.empty() || Write(); }
+
+bool EventLogWriter::Write() {
   std::string text;
   for (const std::string& waiting : pending_) text += waiting;
-  if (file_.Append(text)) {
-    pending_.clear();
-    return true;
+  std::size_t landed = std::min(file_.Append(text), text.size());
+  // What is in the file leaves the queue; an entry written in part waits with its rest only,
+  // so no text is ever written twice.
+  while (landed > 0 && !pending_.empty()) {
+    std::string& front = pending_.front();
+    if (landed >= front.size()) {
+      landed -= front.size();
+      pending_.pop_front();
+      front_started_ = false;
+    } else {
+      front.erase(0, landed);
+      landed = 0;
+      front_started_ = true;
+    }
   }
+  // Past the limit the oldest whole entries are given up; the rest of an entry already begun in
+  // the file is kept, so that the file never holds half an entry run into the next.
   while (pending_.size() > kMaxPending) {
-    pending_.pop_front();
+    pending_.erase(pending_.begin() + (front_started_ ? 1 : 0));
     ++dropped_;
   }
-  return false;
+  return pending_.empty();
 }
 
 }  // namespace corva

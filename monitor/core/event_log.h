@@ -1,7 +1,7 @@
 #pragma once
 // The event log Bitacora.txt: entry layout and its only writer. Entries that cannot be written
 // (the file held locked by another program, a full disk) wait in memory, in order and with the
-// time they happened, and go out ahead of the next entry that can be written.
+// time they happened, and go out ahead of the next entry, or when the program tries them again.
 
 #include <cstddef>
 #include <deque>
@@ -33,7 +33,9 @@ std::string BuildLogEntry(std::string_view event_text, const LocalTime& when,
 class LogFile {
  public:
   virtual ~LogFile() = default;
-  virtual bool Append(std::string_view text) = 0;
+  // Answers how many bytes of `text`, from its start, are in the file: all of them, none (the
+  // file cannot be opened) or part (the disk filled up during the write).
+  virtual std::size_t Append(std::string_view text) = 0;
 };
 
 class EventLogWriter {
@@ -46,13 +48,19 @@ class EventLogWriter {
   // Writes `entry` followed by CR LF, after any entries still waiting. Answers whether this
   // entry reached the file now (when not, it waits for the next one).
   bool AppendLogEntry(std::string_view entry);
+  // Tries the waiting entries again. Answers whether none is left waiting.
+  bool WritePending();
 
   std::size_t Pending() const { return pending_.size(); }
   std::size_t Dropped() const { return dropped_; }
 
  private:
+  bool Write();
+
   LogFile& file_;
   std::deque<std::string> pending_;
+  // The first waiting entry is the rest of one whose start is in the file already.
+  bool front_started_ = false;
   std::size_t dropped_ = 0;
 };
 

@@ -20,7 +20,7 @@ class WinPlatform final : public Platform {
 class WinLogFile final : public LogFile {
  public:
   explicit WinLogFile(std::wstring path) : path_(std::move(path)) {}
-  bool Append(std::string_view text) override;
+  std::size_t Append(std::string_view text) override;
   const std::wstring& path() const { return path_; }
 
  private:

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <map>
 #include <set>
@@ -249,14 +250,18 @@ class FakeTray : public ShellTray {
 
 class FakeLogFile : public LogFile {
  public:
-  bool Append(std::string_view text) override {
+  std::size_t Append(std::string_view text) override {
     ++appends;
-    if (locked) return false;
-    contents += text;
-    return true;
+    if (locked) return 0;
+    const std::size_t n = std::min(text.size(), room);
+    contents += text.substr(0, n);
+    room -= n;
+    return n;
   }
   std::string contents;
   bool locked = false;
+  // Bytes the disk still takes.
+  std::size_t room = static_cast<std::size_t>(-1);
   int appends = 0;
 };
 
@@ -272,11 +277,13 @@ class FakeShutdown : public SystemShutdown {
  public:
   bool ShutdownSystem(int flags) override {
     requests.push_back(flags);
+    if (on_request) on_request();
     if (fail) throw CorvaError(0x8004062Bu, "Corvamon.mShutDown", "ShutdownSystem failed: no");
     return true;
   }
   std::vector<int> requests;
   bool fail = false;
+  std::function<void()> on_request;
 };
 
 class FakeOffice : public OfficeSaver {

@@ -243,6 +243,33 @@ TEST(EventLogWriter, KeepsAtMostTheNewestThousandEntriesWhileTheFileIsLocked) {
   EXPECT_EQ(writer.Pending(), 0u);
 }
 
+// Fault: after a short write the whole batch stayed queued, and the part that had landed was
+// written a second time.
+TEST(EventLogWriter, AShortWriteKeepsOnlyWhatDidNotLand) {
+  fakes::FakeLogFile file;
+  EventLogWriter writer(file);
+  file.room = 12;  // the disk fills up inside the second entry
+  EXPECT_TRUE(writer.AppendLogEntry("first"));
+  EXPECT_FALSE(writer.AppendLogEntry("second"));
+  EXPECT_EQ(file.contents, "first\r\nsecon");
+  EXPECT_EQ(writer.Pending(), 1u);
+  file.room = 1;  // and again, a little later
+  EXPECT_FALSE(writer.WritePending());
+  file.room = static_cast<std::size_t>(-1);
+  EXPECT_TRUE(writer.AppendLogEntry("third"));
+  EXPECT_EQ(file.contents, "first\r\nsecond\r\nthird\r\n");
+  EXPECT_EQ(writer.Pending(), 0u);
+
+  // Past the limit, the rest of an entry begun in the file is not what goes.
+  file.room = 2;
+  writer.AppendLogEntry("begun");
+  file.room = 0;
+  for (std::size_t i = 0; i < EventLogWriter::kMaxPending + 3; ++i) writer.AppendLogEntry("x");
+  file.room = static_cast<std::size_t>(-1);
+  EXPECT_TRUE(writer.WritePending());
+  EXPECT_EQ(file.contents.find("first\r\nsecond\r\nthird\r\nbegun\r\nx\r\n"), 0u);
+}
+
 TEST(BuildLogEntry, UsesTheUsersSeparatorsAndTwoDigitFields) {
   Separators s;
   s.date = "-";
