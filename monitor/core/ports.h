@@ -27,9 +27,13 @@ enum class Control {
   IBTest,
 };
 
-// The main window's timers; all disabled when the window is created.
-enum class Timer { TimerUSB, TimerBuscaUSB, Timerdesconexion, TimerApagar };
-inline constexpr int TimerIntervalMs(Timer t) { return t == Timer::TimerBuscaUSB ? 5000 : 1000; }
+// The main window's timers; all disabled when the window is created. TimerBitacora tries the
+// log entries that wait for a locked Bitacora.txt again, and runs only while any wait.
+enum class Timer { TimerUSB, TimerBuscaUSB, Timerdesconexion, TimerApagar, TimerBitacora };
+inline constexpr int kTimerCount = 5;
+inline constexpr int TimerIntervalMs(Timer t) {
+  return t == Timer::TimerBuscaUSB ? 5000 : t == Timer::TimerBitacora ? 2000 : 1000;
+}
 
 enum class LinkPicture { Serial, Usb };
 

@@ -119,6 +119,10 @@ void Principal::Activate() {
 }
 
 void Principal::Unload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  WritePendingLog(kExitLogWaitMs);
+  ports_.view.EnableTimer(Timer::TimerBitacora, false);
   if (UsbOpen) {
     ports_.usb.Close();
     UsbOpen = false;
@@ -181,6 +185,7 @@ void Principal::RestoreReceiveThreshold() {
 }
 
 void Principal::OnSerialEvent() {
+  if (unloaded_) return;
   SerialPort& port = ports_.MSComm1;
   if (port.CommEvent() == protocol::kCommEventReceive) {
     if (!FrameLengthUsable()) {
@@ -356,19 +361,39 @@ void Principal::OnPowerFailure() {
 
 
 void Principal::OnTimer(Timer timer) {
+  if (unloaded_) return;
   switch (timer) {
     case Timer::TimerUSB: TimerUSB_Timer(); break;
     case Timer::TimerBuscaUSB: TimerBuscaUSB_Timer(); break;
     case Timer::Timerdesconexion: Timerdesconexion_Timer(); break;
     case Timer::TimerApagar: TimerApagar_Timer(); break;
+    case Timer::TimerBitacora: TimerBitacora_Timer(); break;
   }
+}
+
+void Principal::TimerBitacora_Timer() {
+  if (log_.WritePending()) ports_.view.EnableTimer(Timer::TimerBitacora, false);
+}
+
+bool Principal::WritePendingLog(int wait_ms) {
+  if (log_.WritePending()) return true;
+  const bool written = ports_.view.WaitWhile([this] { return !log_.WritePending(); }, wait_ms);
+  if (written) ports_.view.EnableTimer(Timer::TimerBitacora, false);
+  return written;
 }
 
 void Principal::WriteLogEntry(std::string_view event_text, const std::vector<std::string>& labels,
                               bool remember) {
   const std::string entry = BuildLogEntry(event_text, ports_.platform.Now(), separators_, labels);
   if (remember) LastLogEntry = entry;
-  log_.AppendLogEntry(entry);
+  if (log_.AppendLogEntry(entry)) {
+    if (ports_.view.TimerEnabled(Timer::TimerBitacora)) {
+      ports_.view.EnableTimer(Timer::TimerBitacora, false);
+    }
+  } else if (!ports_.view.TimerEnabled(Timer::TimerBitacora)) {
+    // Nothing else may come to carry the waiting entries out: try them again on a timer.
+    ports_.view.EnableTimer(Timer::TimerBitacora, true);
+  }
 }
 
 void Principal::OnTurnOffPortEvent() {

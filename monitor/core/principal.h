@@ -79,7 +79,8 @@ class Principal {
   void Load(const std::string& program_directory);
   // The window's activate event.
   void Activate();
-  // The window closes for good.
+  // The window closes for good: the log entries still waiting are written (waiting a while for a
+  // locked log), the links closed and the tray icon removed. Events after it are ignored.
   void Unload();
 
   void IBClose_Click();
@@ -118,6 +119,10 @@ class Principal {
   void ReconnectUsb();
   void TimerUSB_Timer();
   void TimerBuscaUSB_Timer();
+
+  // Writes the log entries still waiting, trying again for up to `wait_ms` while another program
+  // holds the log locked. Answers whether none is left waiting.
+  bool WritePendingLog(int wait_ms);
 
   // Shutdown rules and countdowns (principal_shutdown.cpp).
   void ApplyBatteryRules();
@@ -209,7 +214,13 @@ class Principal {
   // The sequence (documents, UPS signal) runs once; a refused shutdown is asked for again.
   bool shutdown_prepared_ = false;
   bool shutdown_accepted_ = false;
+  bool shutdown_running_ = false;
   void DecideShutdown(std::string_view event_text);
+  void TimerBitacora_Timer();
+  bool unloaded_ = false;
 };
+
+// How long the program waits for a locked log before it ends or shuts the computer down.
+inline constexpr int kExitLogWaitMs = 5000;
 
 }  // namespace corva

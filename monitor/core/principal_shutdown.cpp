@@ -84,7 +84,14 @@ void Principal::Timerdesconexion_Timer() {
 
 void Principal::RunShutdownSequence() {
   ++shutdown_runs_;
-  if (shutdown_accepted_) return;
+  // The sequence lets window messages run (the serial send, the wait for the log): a frame that
+  // comes meanwhile must not start it again inside itself.
+  if (shutdown_accepted_ || shutdown_running_) return;
+  struct Running {
+    bool& flag;
+    explicit Running(bool& f) : flag(f) { flag = true; }
+    ~Running() { flag = false; }
+  } running(shutdown_running_);
   if (!shutdown_prepared_) {
     // Documents are saved and the UPS told only once: telling it again would restart its own
     // countdown.
@@ -102,6 +109,9 @@ void Principal::RunShutdownSequence() {
       SignalUpsTurnOff();
     }
   }
+  // A forced shutdown ends this program at once: the log entries still waiting for a locked
+  // Bitacora.txt (the decision's own among them) go out first, or never.
+  WritePendingLog(kExitLogWaitMs);
   shutdown_accepted_ = ports_.shutdown.ShutdownSystem(kShutdownForced);
 }
 

@@ -89,6 +89,28 @@ def case_threshold_logs_signals_the_ups_and_shuts_down(t):
     expect_turnoff(t, sim, 5, sent_frame_ms(sim, "262626 0000 9B 415C 3131"))
 
 
+def case_threshold_with_the_log_locked_still_logs_its_decision(t):
+    """Another program holds Bitacora.txt when the threshold is reached. The decision's entry
+    waits; the shutdown waits a few seconds for the lock to go, and the entry is in the log
+    before the session ends."""
+    since = time.time()
+    ini = settings({"Bitacora": "1"}, ApagaPorcentaje=1, ApagaQuePorcentaje=30)
+    sim, program = start_monitor(t, ini)
+    session = t.watch_session_end(program)
+    sim.send(LINE_POWER)
+    t.require(wait_entries(t, program, 1), "no start entry")
+    sim.send(FAILURE)
+    t.require(wait_entries(t, program, 2), "no entry for the failure")
+
+    hold_ms = 2500
+    lock = t.lock_file(program.event_log, hold_ms)
+    sim.send("frame volt=0 period=16667 battery=155 line=1 mode=1")  # 30.00 %: at it
+    session.wait(20, "the frame at the threshold")
+    t.expect("RELEASED" in lock.output() or wait_until(lambda: "RELEASED" in lock.output(), 5),
+             f"the lock was not released: {lock.output()!r}")
+    check_log(t, program, [START_ENTRY, FAILURE_ENTRY, threshold_entry("30.00 %")], since)
+
+
 # ---------------------------------------------------------------- battery time
 
 

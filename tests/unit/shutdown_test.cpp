@@ -65,6 +65,63 @@ TEST_F(ShutdownTest, ABatteryFrameAtTheThresholdShutsDown) {
   EXPECT_EQ(principal.LastLogEntry.rfind("Apagado por bateria a nivel personalizado ", 0), 0u);
 }
 
+// Fault: entries waiting for a locked log went out only with a later entry, and after the
+// shutdown decision there is none: the decision's own entry was lost with the process.
+TEST_F(ShutdownTest, ALockedLogIsWrittenBeforeTheShutdownRequestOnceTheLockGoes) {
+  ini.Set("Prefs", "Bitacora", "1");
+  ini.Set("Apaga", "ApagaPorcentaje", "1");
+  ini.Set("Apaga", "ApagaQuePorcentaje", "30");
+  Load();
+  log.locked = true;
+  Receive(Frame(190, '1'));
+  EXPECT_TRUE(view.TimerEnabled(Timer::TimerBitacora));  // tried again while anything waits
+  int waits = 0;
+  view.on_wait = [&] {
+    if (++waits == 3) log.locked = false;  // the other program lets go while we wait
+  };
+  std::string at_request;
+  shutdown.on_request = [&] { at_request = log.contents; };
+  Receive(Frame(155, '1'));
+  ASSERT_EQ(shutdown.requests, std::vector<int>{5});
+  EXPECT_EQ(Entries("Corte de energía "), 1);
+  EXPECT_NE(at_request.find("Apagado por bateria a nivel personalizado "), std::string::npos);
+  EXPECT_EQ(at_request, log.contents);
+  EXPECT_FALSE(view.TimerEnabled(Timer::TimerBitacora));
+}
+
+TEST_F(ShutdownTest, ALogLockedForGoodDelaysTheShutdownOnlyBoundedly) {
+  ini.Set("Apaga", "ApagaPorcentaje", "1");
+  ini.Set("Apaga", "ApagaQuePorcentaje", "30");
+  Load();
+  log.locked = true;
+  Receive(Frame(155, '1'));
+  EXPECT_EQ(shutdown.requests, std::vector<int>{5});  // the wait gave up; the shutdown goes on
+  EXPECT_EQ(principal.Log().Pending(), 1u);
+  EXPECT_TRUE(view.TimerEnabled(Timer::TimerBitacora));
+}
+
+TEST_F(ShutdownTest, WaitingEntriesGoOutOnTheTimerAndAtUnload) {
+  ini.Set("Prefs", "Bitacora", "1");
+  Load();
+  log.locked = true;
+  Receive(Frame(190, '1'));
+  ASSERT_EQ(principal.Log().Pending(), 1u);  // the power failure
+  Tick(Timer::TimerBitacora);
+  EXPECT_TRUE(view.TimerEnabled(Timer::TimerBitacora));
+  log.locked = false;
+  Tick(Timer::TimerBitacora);
+  EXPECT_EQ(principal.Log().Pending(), 0u);
+  EXPECT_FALSE(view.TimerEnabled(Timer::TimerBitacora));
+  EXPECT_EQ(Entries("Corte de energía "), 1);
+
+  log.locked = true;
+  Receive(Frame(200, '0'));  // power back: its entry waits
+  view.on_wait = [&] { log.locked = false; };
+  principal.Unload();
+  EXPECT_EQ(Entries("Retorno de energía "), 1);
+  EXPECT_EQ(principal.Log().Pending(), 0u);
+}
+
 TEST_F(ShutdownTest, TheFirstBatteryFrameStillUsesTheLinePowerDivisor) {
   ini.Set("Apaga", "ApagaPorcentaje", "1");
   ini.Set("Apaga", "ApagaQuePorcentaje", "30");
