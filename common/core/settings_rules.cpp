@@ -93,4 +93,11 @@ std::int16_t ClampShutdownPercent(std::int16_t percent) {
   return std::clamp(percent, kMinShutdownPercent, kMaxShutdownPercent);
 }
 
+std::string SaveDirectoryFrom(const std::optional<std::string>& documents_folder) {
+  if (!documents_folder || documents_folder->empty()) return kFallbackSaveDirectory;
+  std::string folder = *documents_folder;
+  if (folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
 }  // namespace corva

@@ -30,6 +30,11 @@ std::int16_t FrameLengthFromDataString(std::string_view data_string);
 // The folder form the monitor keeps: blanks trimmed at both ends and a final backslash.
 std::string NormalizeFolder(std::string_view folder);
 
+// The folder documents are saved in when none is set: the user's documents folder with a
+// trailing "\", or "c:\" when the system cannot tell where that folder is.
+inline constexpr char kFallbackSaveDirectory[] = "c:\\";
+std::string SaveDirectoryFrom(const std::optional<std::string>& documents_folder);
+
 // The text written for a value: an empty value is written as a single blank, so the key's line
 // always carries some text after the equals sign.
 std::string StoredSettingValue(std::string_view value);

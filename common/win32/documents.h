@@ -3,7 +3,8 @@
 
 namespace corva::win {
 
-// The user's documents folder (UTF-8), or an empty text when the shell cannot tell.
+// The folder documents are saved in when none is set (UTF-8): the user's documents folder with
+// a trailing "\\", or "c:\\" when the shell cannot tell where it is.
 std::string DefaultSaveDirectory();
 
 }  // namespace corva::win

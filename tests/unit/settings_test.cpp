@@ -162,3 +162,18 @@ TEST_F(LoadSettingsTest, AlarmWithTextThatIsNotANumberIsOff) {
 
 }  // namespace
 }  // namespace corva
+
+namespace corva {
+namespace {
+
+// Fault: with no documents folder to be had the folder came back empty, and start-up made "\"
+// of it: documents would have been saved at the root of whatever drive was current.
+TEST(SaveDirectoryFrom, IsTheDocumentsFolderWithABackslashOrTheDriveRoot) {
+  EXPECT_EQ(SaveDirectoryFrom(std::string("C:\\Users\\ana\\Documents")), "C:\\Users\\ana\\Documents\\");
+  EXPECT_EQ(SaveDirectoryFrom(std::string("D:\\")), "D:\\");
+  EXPECT_EQ(SaveDirectoryFrom(std::nullopt), "c:\\");
+  EXPECT_EQ(SaveDirectoryFrom(std::string()), "c:\\");
+}
+
+}  // namespace
+}  // namespace corva

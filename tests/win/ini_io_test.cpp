@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "documents.h"
 #include "ini_io.h"
 #include "settings_rules.h"
 #include "text.h"
@@ -100,6 +101,19 @@ TEST_F(IniFileTest, LoadsAWholeFileWithTheConversionRules) {
   EXPECT_EQ(s.ApagaCuantosMinutos, 32767);
   EXPECT_EQ(s.ApagaTNXMinutos, 5);
   EXPECT_EQ(s.Bitacora, 0);
+}
+
+}  // namespace
+}  // namespace corva::win
+
+namespace corva::win {
+namespace {
+
+TEST(DefaultSaveDirectory, IsTheDocumentsFolderEndingInABackslash) {
+  const std::string folder = DefaultSaveDirectory();
+  ASSERT_GT(folder.size(), 3u);
+  EXPECT_EQ(folder.back(), '\\');
+  EXPECT_NE(::GetFileAttributesW(Widen(folder).c_str()), INVALID_FILE_ATTRIBUTES) << folder;
 }
 
 }  // namespace

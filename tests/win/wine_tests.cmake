@@ -1,5 +1,5 @@
 # The Windows tree's test programs, run under Wine by the native build's ctest (label win).
-corva_add_win_test(win.settings_file tests/win/win_tests.exe --gtest_filter=IniFileTest.* TIMEOUT 120)
+corva_add_win_test(win.settings_file tests/win/win_tests.exe --gtest_filter=IniFileTest.*:DefaultSaveDirectory.* TIMEOUT 120)
 corva_add_win_test(win.main_window tests/win/win_tests.exe --gtest_filter=PrincipalWindowTest.* TIMEOUT 300)
 corva_add_win_test(win.shutdown_calls tests/win/win_tests.exe --gtest_filter=WinRebootApi.* TIMEOUT 120)
 corva_add_win_test(win.systray tests/win/win_tests.exe --gtest_filter=Systray* TIMEOUT 300)
