@@ -110,10 +110,34 @@ unique_file FindUsbDevice(std::string_view product, const DeviceSearchApi& api) 
   return list.TakeKept();
 }
 
+DeviceErrorHandling& Handling() {
+  static DeviceErrorHandling handling;
+  return handling;
+}
+
+void SetDeviceErrorHandling(DeviceErrorHandling handling) { Handling() = std::move(handling); }
+
+std::wstring DeviceErrorCaption() {
+  if (!Handling().caption.empty()) return Handling().caption;
+  std::wstring path(MAX_PATH, L'\0');
+  const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(n < path.size() ? n : 0);
+  const auto slash = path.find_last_of(L"\\/");
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  if (const auto dot = name.find_last_of(L'.'); dot != std::wstring::npos) name.resize(dot);
+  return name;
+}
+
 void ReportDeviceError(std::string_view message) {
   const DWORD error = ::GetLastError();
-  ::MessageBoxW(nullptr, Widen(message).c_str(), nullptr, MB_OK | MB_ICONSTOP | MB_TASKMODAL);
-  if (error != 0) ::ExitProcess(error);
+  ::MessageBoxW(nullptr, Widen(message).c_str(), DeviceErrorCaption().c_str(),
+                MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+  if (error == 0) return;
+  if (Handling().end_program) {
+    Handling().end_program(error);
+  } else {
+    ::ExitProcess(error);
+  }
 }
 
 }  // namespace corva::win

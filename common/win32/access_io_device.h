@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <functional>
+#include <string>
 #include <string_view>
 
 #include "unique_resource.h"
@@ -26,8 +28,20 @@ struct DeviceSearchApi {
 // attach to PnP node").
 unique_file FindUsbDevice(std::string_view product, const DeviceSearchApi& api = {});
 
-// A message box with the stop sign and the program's default caption; then, if the system had an
-// error code for what went wrong (GetLastError, read before the box), the program ends with it.
+// A message box with the stop sign and the program's name as its caption; then, if the system
+// had an error code for what went wrong (GetLastError, read before the box), the program ends
+// with it, through `end_program` when the program set one (so that it unloads as it would when
+// closed: its log written, its ports closed, its tray icon gone), else at once.
 void ReportDeviceError(std::string_view message);
+
+// What ReportDeviceError does in this program: its caption (empty: the program file's name
+// without its extension) and how the program ends.
+struct DeviceErrorHandling {
+  std::wstring caption;
+  std::function<void(DWORD exit_code)> end_program;
+};
+void SetDeviceErrorHandling(DeviceErrorHandling handling);
+// The caption the device error box has now.
+std::wstring DeviceErrorCaption();
 
 }  // namespace corva::win

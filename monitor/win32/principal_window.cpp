@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include "control_ids.h"
+#include "access_io_device.h"
 #include "documents.h"
 #include "ini_io.h"
 #include "picture_button.h"
@@ -94,7 +95,14 @@ std::unique_ptr<PrincipalWindow> PrincipalWindow::Create(HINSTANCE instance, Lin
     window->tray_.target = window->systray_.get();
   }
 
-  window->core_->Load(Narrow(program_directory));
+  SetDeviceErrorHandling(
+      {L"Corvamon", [self = window.get()](DWORD exit_code) { self->EndProgram(exit_code); }});
+  {
+    // A device error during start-up ends the program once the start-up is over.
+    const EventScope loading(*window);
+    window->core_->Load(Narrow(program_directory));
+  }
+  window->EndIfAsked();
   return window;
 }
 
@@ -116,6 +124,7 @@ PrincipalWindow::PrincipalWindow(HINSTANCE instance, Links links)
 }
 
 PrincipalWindow::~PrincipalWindow() {
+  SetDeviceErrorHandling({});
   if (hwnd_) ::DestroyWindow(hwnd_);
 }
 
@@ -143,14 +152,29 @@ LRESULT CALLBACK PrincipalWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
 
 LRESULT PrincipalWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   // Every event of the window ends here: no error goes through the window procedure.
-  try {
-    return Dispatch(msg, wp, lp);
-  } catch (const CorvaError& error) {
-    ShowUnhandledError(error);
-  } catch (const std::exception& error) {
-    ShowUnhandledError(CorvaError(kObjectErrorBase, "Corvamon", error.what()));
+  LRESULT result = 0;
+  {
+    const EventScope event(*this);
+    try {
+      result = Dispatch(msg, wp, lp);
+    } catch (const CorvaError& error) {
+      ShowUnhandledError(error);
+    } catch (const std::exception& error) {
+      ShowUnhandledError(CorvaError(kObjectErrorBase, "Corvamon", error.what()));
+    }
   }
-  return 0;
+  EndIfAsked();
+  return result;
+}
+
+void PrincipalWindow::EndProgram(DWORD exit_code) {
+  if (!end_code_) end_code_ = exit_code;
+  EndIfAsked();
+}
+
+void PrincipalWindow::EndIfAsked() {
+  // Only once every event under way has returned: the window goes as the user's close would.
+  if (end_code_ && event_depth_ == 0 && hwnd_ && !destroying_) Unload();
 }
 
 void PrincipalWindow::ShowUnhandledError(const CorvaError& error) {
@@ -182,12 +206,23 @@ LRESULT PrincipalWindow::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
       ::SendMessageW(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
       return 0;
     case WM_TIMER:
-      if (wp >= kTimerIdBase && wp < kTimerIdBase + 4) {
+      if (wp >= kTimerIdBase && wp < kTimerIdBase + kTimerCount) {
         core_->OnTimer(static_cast<Timer>(wp - kTimerIdBase));
       }
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wp) != WA_INACTIVE) core_->Activate();
+      return 0;
+    case WM_WINDOWPOSCHANGED:
+      // Started shown but not activated (a shortcut's "minimised" or "no activate" show), the
+      // window gets no WM_ACTIVATE: its first activation runs once it is first shown, after the
+      // show that is under way has finished.
+      if ((reinterpret_cast<const WINDOWPOS*>(lp)->flags & SWP_SHOWWINDOW) != 0) {
+        ::PostMessageW(hwnd_, kFirstShownMessage, 0, 0);
+      }
+      return ::DefWindowProcW(hwnd_, msg, wp, lp);
+    case kFirstShownMessage:
+      core_->Activate();
       return 0;
     case WM_CLOSE:
       core_->IBClose_Click();
@@ -399,10 +434,11 @@ void PrincipalWindow::OnCommand(int id, int code) {
 }
 
 void PrincipalWindow::OnDestroy() {
+  destroying_ = true;
   for (Timer t : timers_) ::KillTimer(hwnd_, TimerId(t));
   timers_.clear();
   core_->Unload();
-  ::PostQuitMessage(0);
+  ::PostQuitMessage(static_cast<int>(end_code_.value_or(0)));
 }
 
 int PrincipalWindow::ControlId(Control control) {
@@ -529,7 +565,7 @@ void PrincipalWindow::HideToTray() { corva::win::HideToTray(hwnd_); }
 void PrincipalWindow::Minimize() { ::ShowWindow(hwnd_, SW_MINIMIZE); }
 
 void PrincipalWindow::Unload() {
-  if (hwnd_) ::DestroyWindow(hwnd_);
+  if (hwnd_ && !destroying_) ::DestroyWindow(hwnd_);
 }
 
 }  // namespace corva::win

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "principal.h"
@@ -37,6 +38,9 @@ class PrincipalWindow final : public MainView {
   ~PrincipalWindow() override;
 
   HWND hwnd() const { return hwnd_; }
+  // Ends the program through the window's unload, with this exit code, as soon as no event of
+  // the window is under way (a device error asks for it from deep inside one).
+  void EndProgram(DWORD exit_code);
   void Show(int show_command);
   Principal& core() { return *core_; }
 
@@ -78,8 +82,26 @@ class PrincipalWindow final : public MainView {
   HWND Child(int id) const { return ::GetDlgItem(hwnd_, id); }
   static int ControlId(Control control);
 
+  // Posted when the window is first shown; its first activation runs then.
+  static constexpr UINT kFirstShownMessage = WM_APP + 1;
+  // Counts the events under way (nested ones too, through DoEvents or a message box).
+  class EventScope {
+   public:
+    explicit EventScope(PrincipalWindow& w) : w_(w) { ++w_.event_depth_; }
+    ~EventScope() { --w_.event_depth_; }
+    EventScope(const EventScope&) = delete;
+    EventScope& operator=(const EventScope&) = delete;
+
+   private:
+    PrincipalWindow& w_;
+  };
+  void EndIfAsked();
+
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
+  int event_depth_ = 0;
+  bool destroying_ = false;
+  std::optional<DWORD> end_code_;
   Links links_;
   // The core's tray: the one given in Links, or the window's own Systray once it exists.
   class TrayForwarder final : public ShellTray {

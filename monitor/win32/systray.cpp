@@ -231,7 +231,9 @@ void RestoreWindow(HWND hwnd) {
 
 void BringWindowToFront(HWND hwnd) {
   HWND foreground = ::GetForegroundWindow();
-  if (foreground == hwnd) return;
+  // Already in front and in sight: nothing to do. A hidden window can be the foreground window
+  // too (the mouse over the tray icon makes it so); that one must still be shown.
+  if (foreground == hwnd && ::IsWindowVisible(hwnd) && !::IsIconic(hwnd)) return;
   const DWORD foreground_thread = foreground ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
   const DWORD target_thread = ::GetWindowThreadProcessId(hwnd, nullptr);
   if (foreground_thread == 0 || foreground_thread == target_thread) {

@@ -108,7 +108,7 @@ void HideToTray(HWND hwnd);
 // Makes the window visible and shows it the way it was started.
 void RestoreWindow(HWND hwnd);
 // Puts the window in front of whatever the user is working in, restoring it when minimised.
-// Does nothing when it already is the foreground window.
+// Does nothing when it already is the foreground window and in sight.
 void BringWindowToFront(HWND hwnd);
 
 }  // namespace corva::win

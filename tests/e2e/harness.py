@@ -491,9 +491,14 @@ class WindowsProgram:
         self.caption = caption
         self.proc = None
 
-    def start(self):
+    def start(self, launcher=None, show=None):
+        """Starts the program; with a launcher (the probe) and a show command, the way a
+        shortcut with that show command starts it (`probe launch`)."""
+        command = ["wine", self.exe, *self.args]
+        if launcher is not None:
+            command = ["wine", launcher, "launch", str(show), windows_path(self.exe), *self.args]
         with open(self.log, "ab") as log:
-            self.proc = subprocess.Popen(["wine", self.exe, *self.args],
+            self.proc = subprocess.Popen(command,
                                          cwd=os.path.dirname(self.exe), env=self.wine.env,
                                          stdin=subprocess.DEVNULL, stdout=log,
                                          stderr=subprocess.STDOUT, start_new_session=True)

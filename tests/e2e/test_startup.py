@@ -4,6 +4,8 @@ import os
 
 from harness import (BOX_TITLE, IDS, MAIN_CAPTION, PROBE_NOT_YET, PROBE_OK, wait_until)
 
+SW_SHOWNOACTIVATE = 4
+
 INI = {
     "Inicio": {"DataString": "&&&10"},
     "Prefs": {"MostrarMute": "1", "AlarmaConSonido": "1", "CierraconX": "1"},
@@ -113,3 +115,27 @@ def case_with_simulator(t):
     t.expect(t.probe.wait_window(MAIN_CAPTION, 2000) is not None, "the main window went away")
     t.expect_equal(t.probe.text(MAIN_CAPTION, IDS["lblmsg"]), "", "lblmsg after frames")
     t.note(f"upssim: {sim.tx_count()} frames sent, {len(sim.rx_lines())} RX/CMD lines received")
+
+
+def case_started_shown_but_not_activated(t):
+    """The start-up shortcut runs Corvamon shown but not activated. Its first activation must
+    run all the same: the tray icon is put in place and IniciaMin hides the window in it."""
+    sim = t.upssim(stdin_scenario=True)
+    t.wine.map_com(1, sim.pty)
+    ini = {"Inicio": dict(INI["Inicio"]), "Prefs": dict(INI["Prefs"], IniciaMin="1")}
+    program = t.corvamon(ini)
+    program.start(launcher=t.paths.probe, show=SW_SHOWNOACTIVATE)
+    t.require(t.probe.wait_window(MAIN_CAPTION, 30000, visible=False) is not None,
+              f"no window \"{MAIN_CAPTION}\" within 30 s: {program.output()!r}")
+
+    def hidden():
+        mains = [w for w in t.probe.windows() if w["title"] == MAIN_CAPTION]
+        return bool(mains) and not any(w["visible"] for w in mains)
+    t.expect(wait_until(hidden, 15), "the window did not hide itself in the tray (IniciaMin=1)")
+
+    # The icon is there and hooked: its double-click brings the window back.
+    rc, _, err = t.probe.call("tray-dblclick", MAIN_CAPTION)
+    t.require(rc == PROBE_OK, f"probe tray-dblclick failed ({rc}): {err}")
+    t.expect(t.probe.wait_window(MAIN_CAPTION, 10000) is not None,
+             "a double-click on the tray icon did not bring the window back")
+    t.expect(program.running(), f"Corvamon ended (exit {program.exit_code()})")

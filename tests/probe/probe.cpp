@@ -17,6 +17,10 @@
 //   probe rect CAPTION                             the window's screen rectangle: x y width height
 //   probe close CAPTION TIMEOUT                    asks the window to close, waits until it is gone
 //   probe tray-dblclick CAPTION                    what a double-click on the tray icon sends
+//   probe launch SHOW EXE [ARGS...]                starts EXE with the show command SHOW (as a
+//                                                  shortcut would), prints STARTED, waits for it
+//                                                  and exits with its exit code; ending the probe
+//                                                  ends the program too
 //   probe lock FILE HOLD                           opens FILE (made if missing) with no sharing,
 //                                                  prints LOCKED, holds it HOLD ms, closes it and
 //                                                  prints RELEASED: a program keeping a file to
@@ -623,6 +627,43 @@ int CmdLock(const Args& a) {
   return kOk;
 }
 
+int CmdLaunch(int argc, wchar_t** argv) {
+  // Arguments are taken as they stand: the program's own may look like the probe's flags.
+  if (argc < 4) return kUsage;
+  DWORD show = 0;
+  if (!ParseMs(argv[2], show) || show > 11) return kUsage;
+  std::wstring command_line = L"\"" + std::wstring(argv[3]) + L"\"";
+  for (int i = 4; i < argc; ++i) command_line += L" \"" + std::wstring(argv[i]) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(show);
+  PROCESS_INFORMATION process{};
+  // The program goes with the probe: killing the probe must not leave it behind.
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job != nullptr) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+  }
+  if (!CreateProcessW(argv[3], command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                      nullptr, nullptr, &startup, &process)) {
+    Err(L"cannot start \"" + Escape(argv[3]) + L"\", error " + std::to_wstring(GetLastError()));
+    if (job != nullptr) CloseHandle(job);
+    return kNotFound;
+  }
+  if (job != nullptr) AssignProcessToJobObject(job, process.hProcess);
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+  Out(L"STARTED " + std::to_wstring(process.dwProcessId));
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  if (job != nullptr) CloseHandle(job);
+  return static_cast<int>(code);
+}
+
 constexpr wchar_t kUsageText[] =
     L"usage: probe list\n"
     L"       probe wait-window CAPTION TIMEOUT [--visible]\n"
@@ -634,6 +675,7 @@ constexpr wchar_t kUsageText[] =
     L"       probe msgbox TITLE TIMEOUT [--press OK|CANCEL|YES|NO|ID]\n"
     L"       probe rect CAPTION\n"
     L"       probe close CAPTION TIMEOUT\n"
+    L"       probe launch SHOW EXE [ARGS...]\n"
     L"       probe lock FILE HOLD\n"
     L"       probe tray-dblclick CAPTION\n"
     L"times in ms; exit 0 done, 1 not in time, 2 usage, 3 not found, 4 not clickable,\n"
@@ -645,6 +687,11 @@ int Run(int argc, wchar_t** argv) {
     return kUsage;
   }
   const std::wstring cmd = argv[1];
+  if (cmd == L"launch") {
+    const int rc = CmdLaunch(argc, argv);
+    if (rc == kUsage) WriteTo(STD_ERROR_HANDLE, kUsageText);
+    return rc;
+  }
   const Args a = SplitArgs(argc, argv, 2);
   int rc = kUsage;
   if (cmd == L"list") {

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "../fakes/fakes.h"
+#include "access_io_device.h"
 #include "control_ids.h"
 #include "gdi_count.h"
 #include "principal_window.h"
@@ -124,6 +127,46 @@ TEST_F(PrincipalWindowTest, LabelsAreRealChildWindowsWithTheirDesignCaptions) {
                  ids::ImgMainBat}) {
     EXPECT_NE(Child(id), nullptr) << id;
   }
+}
+
+// Fault: a device error ended the process on the spot, with a dead tray icon, the ports open and
+// the waiting log entries lost; and its box was titled "Error" instead of the program's name.
+TEST_F(PrincipalWindowTest, ADeviceErrorEndsTheProgramThroughTheWindowsUnload) {
+  WriteIni("[Inicio]\r\nDataString=&&&10\r\n[Prefs]\r\nBitacora=1\r\n");
+  tray_.result = 1;
+  Open();
+  window_->core().Activate();
+  ASSERT_TRUE(MSComm1_.open);
+  log_.locked = true;  // the start entry waits for the log
+  MSComm1_.Arrive({'&', '&', '&', 56, 120, 200, 65, 92, '0', '0'});
+  ASSERT_EQ(window_->core().Log().Pending(), 1u);
+
+  const DWORD ui_thread = ::GetCurrentThreadId();
+  std::wstring caption;
+  std::thread closer([&] {
+    for (int i = 0; i < 1000; ++i) {  // up to 10 s for the box to show
+      HWND box = ::FindWindowW(L"#32770", nullptr);
+      if (box && ::GetWindowThreadProcessId(box, nullptr) == ui_thread) {
+        caption = TextOf(box);
+        log_.locked = false;  // whoever held the log lets go while the box is up
+        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        return;
+      }
+      ::Sleep(10);
+    }
+  });
+  ::SetLastError(ERROR_GEN_FAILURE);
+  ReportDeviceError("Could not attach to PnP node");
+  closer.join();
+
+  EXPECT_EQ(caption, L"Corvamon");
+  EXPECT_EQ(window_->hwnd(), nullptr);
+  EXPECT_NE(std::find(tray_.log.begin(), tray_.log.end(), "delete"), tray_.log.end());
+  EXPECT_FALSE(MSComm1_.open);
+  EXPECT_EQ(log_.contents.rfind("Inicio de Monitoreo KRD ", 0), 0u) << log_.contents;
+  MSG quit{};
+  ASSERT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(quit.wParam, static_cast<WPARAM>(ERROR_GEN_FAILURE));
 }
 
 TEST_F(PrincipalWindowTest, ButtonsFollowTheirSwitchesAndTheMuteButtonWritesTheIni) {

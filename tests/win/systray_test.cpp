@@ -427,16 +427,33 @@ TEST_F(SystrayWindowTest, HideToTrayMinimisesAndHidesAndRestoreWindowUndoesIt) {
   EXPECT_FALSE(::IsIconic(window_.get()));
 }
 
-TEST_F(SystrayWindowTest, BringWindowToFrontLeavesTheForegroundWindowAlone) {
-  // Minimised but active: anything that showed the window would restore it.
-  ::ShowWindow(window_.get(), SW_SHOWMINIMIZED);
+TEST_F(SystrayWindowTest, BringWindowToFrontLeavesAForegroundWindowInSightAlone) {
+  ::ShowWindow(window_.get(), SW_SHOWNORMAL);
   PutInFront(window_.get());
   ASSERT_EQ(::GetForegroundWindow(), window_.get());
   window_.seen.moves = 0;
   BringWindowToFront(window_.get());
   PumpPending();
-  EXPECT_TRUE(::IsIconic(window_.get()));
   EXPECT_EQ(window_.seen.moves, 0);
+}
+
+// Fault: the mouse over the tray icon makes the hidden window the foreground window, and a
+// power failure then left it hidden because it "already was in front".
+TEST_F(SystrayWindowTest, BringWindowToFrontShowsAForegroundWindowThatIsHiddenOrMinimised) {
+  ::ShowWindow(window_.get(), SW_SHOWNORMAL);
+  PutInFront(window_.get());
+  HideToTray(window_.get());
+  ::SetForegroundWindow(window_.get());  // what the tray icon's mouse message does
+  ASSERT_FALSE(::IsWindowVisible(window_.get()));
+  BringWindowToFront(window_.get());
+  EXPECT_TRUE(::IsWindowVisible(window_.get()));
+  EXPECT_FALSE(::IsIconic(window_.get()));
+
+  ::ShowWindow(window_.get(), SW_SHOWMINIMIZED);
+  PutInFront(window_.get());
+  BringWindowToFront(window_.get());
+  EXPECT_FALSE(::IsIconic(window_.get()));
+  EXPECT_EQ(::GetForegroundWindow(), window_.get());
 }
 
 TEST_F(SystrayWindowTest, BringWindowToFrontRestoresAMinimisedOrHiddenWindow) {
