@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "serial_port.h"
+
 namespace corva::protocol {
 
 // Status frames arrive unasked; no checksum, no length field, no terminator.
@@ -43,7 +45,7 @@ inline constexpr int kSerialSThreshold = 5;
 inline constexpr int kSerialRThreshold = 5;
 
 // Communication events of a serial port.
-inline constexpr int kCommEventSend = 1;
-inline constexpr int kCommEventReceive = 2;
+inline constexpr int kCommEventSend = comm::kEventSend;
+inline constexpr int kCommEventReceive = comm::kEventReceive;
 
 }  // namespace corva::protocol

@@ -6,7 +6,6 @@
 #include <thread>
 #include <utility>
 
-#include "protocol.h"
 
 namespace corva::win {
 namespace {
@@ -317,7 +316,7 @@ void WinSerialPort::OnNotice(Notice notice, std::uint32_t generation) {
     }
     const int threshold = r_threshold_.load();
     if (threshold <= 0 || waiting < static_cast<std::size_t>(threshold)) return;
-    comm_event_ = protocol::kCommEventReceive;
+    comm_event_ = comm::kEventReceive;
   } else {
     std::size_t pending = 0;
     {
@@ -327,7 +326,7 @@ void WinSerialPort::OnNotice(Notice notice, std::uint32_t generation) {
     }
     const int threshold = s_threshold_.load();
     if (threshold <= 0 || pending >= static_cast<std::size_t>(threshold)) return;
-    comm_event_ = protocol::kCommEventSend;
+    comm_event_ = comm::kEventSend;
   }
   RaiseOnComm();
 }

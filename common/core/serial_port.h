@@ -1,5 +1,5 @@
 #pragma once
-// The serial-communications port as the monitor uses it: the properties of a classic serial
+// The serial-communications port as both programs use it: the properties of a classic serial
 // control, with its communication event. The Win32 implementation delivers the event on the
 // thread that created the port (the UI thread); tests use a fake.
 
@@ -22,6 +22,12 @@ struct SerialSettings {
   friend bool operator==(const SerialSettings&, const SerialSettings&) = default;
 };
 std::optional<SerialSettings> ParseSerialSettings(std::string_view text);
+
+// Communication events of a serial port (SerialPort::CommEvent).
+namespace comm {
+inline constexpr int kEventSend = 1;
+inline constexpr int kEventReceive = 2;
+}  // namespace comm
 
 class SerialPort {
  public:
@@ -50,7 +56,7 @@ class SerialPort {
   // Queues bytes for sending; false when the port is closed or the write fails.
   virtual bool Output(std::span<const std::uint8_t> bytes) = 0;
   virtual int OutBufferCount() const = 0;
-  // The event being reported (protocol::kCommEventReceive or kCommEventSend).
+  // The event being reported (comm::kEventReceive or comm::kEventSend).
   virtual int CommEvent() const = 0;
 
   // The communication event handler (the control's OnComm).
