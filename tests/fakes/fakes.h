@@ -123,9 +123,10 @@ class FakeSerialPort : public SerialPort {
   void SetRThreshold(int v) override { rthreshold = v; }
   int RThreshold() const override { return rthreshold; }
   bool SetPortOpen(bool o) override {
-    if (o && !can_open) return open = false;
+    if (o && (!can_open || (port_opens && !port_opens(port)))) return open = false;
     open = o;
     log.push_back(o ? "open" : "close");
+    if (o) opened.push_back(port);
     return open;
   }
   bool PortOpen() const override { return open; }
@@ -163,6 +164,9 @@ class FakeSerialPort : public SerialPort {
       rthreshold = 0, event = 0, out_pending = 0, inputs = 0;
   std::string settings;
   bool open = false, can_open = true, fail_output = false, stuck_output = false;
+  // Which port numbers open (all when unset), and the ports opened, in order.
+  std::function<bool(int)> port_opens;
+  std::vector<int> opened;
   std::deque<std::uint8_t> waiting;
   std::vector<std::uint8_t> sent;
   std::vector<std::string> log;
