@@ -2,7 +2,7 @@
 
 namespace corva::config {
 
-std::int16_t HighestComPort(const ComPortExists& exists) {
+std::int16_t HighestComPort(const ComPortQuery& exists) {
   std::int16_t highest = 1;
   for (int n = 1; n <= locator::kHighestPort; ++n) {
     if (exists(n)) highest = static_cast<std::int16_t>(n);
@@ -10,7 +10,7 @@ std::int16_t HighestComPort(const ComPortExists& exists) {
   return highest;
 }
 
-Locator::Locator(SerialPort& Pto, LocatorView& view, ComPortExists exists)
+Locator::Locator(SerialPort& Pto, LocatorView& view, ComPortQuery exists)
     : Pto_(Pto), view_(view), exists_(std::move(exists)) {
   Pto_.SetOnComm([this] { OnComm(); });
 }
@@ -55,7 +55,8 @@ void Locator::OnComm() {
   for (int i = 0; i < n && i < static_cast<int>(bytes.size()); ++i) {
     text += static_cast<char>(bytes[static_cast<std::size_t>(i)]);
   }
-  text += " " + std::to_string(n);
+  text += ' ';
+  text += std::to_string(n);
   if (text.find(locator::kStarMarker) != std::string::npos) {
     DataString = locator::kStarDataString;
   } else if (text.find(locator::kAmpMarker) != std::string::npos) {

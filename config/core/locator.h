@@ -29,10 +29,10 @@ inline constexpr int kMinBytes = 8;
 }  // namespace locator
 
 // Whether COM`port` exists on this computer (GetDefaultCommConfig answers for it).
-using ComPortExists = std::function<bool(int port)>;
+using ComPortQuery = std::function<bool(int port)>;
 
 // The highest existing port from 1 to 255, or 1 when there is none.
-std::int16_t HighestComPort(const ComPortExists& exists);
+std::int16_t HighestComPort(const ComPortQuery& exists);
 
 class LocatorView {
  public:
@@ -46,7 +46,7 @@ class LocatorView {
 
 class Locator {
  public:
-  Locator(SerialPort& Pto, LocatorView& view, ComPortExists exists);
+  Locator(SerialPort& Pto, LocatorView& view, ComPortQuery exists);
 
   void Form_Load();
   void ScanPorts();
@@ -66,7 +66,7 @@ class Locator {
   void ClosePort();
   SerialPort& Pto_;
   LocatorView& view_;
-  ComPortExists exists_;
+  ComPortQuery exists_;
   // A marker was recognised: from then on no tick may change the result.
   bool recognised_ = false;
 };

@@ -38,6 +38,8 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
 WINE_SCRIPTS = os.path.join(SOURCE_DIR, "tests", "wine")
 
 MAIN_CAPTION = "KRD Corvamon"
+CONFIG_CAPTION = "Configuración Corvamon"
+LOCATOR_CAPTION = "Buscando Equipo BRAX"
 BOX_TITLE = "Corvamon"
 
 # Control ids of the main window (monitor/win32/control_ids.h).
@@ -546,6 +548,28 @@ class WindowsProgram:
             print(f"  warning: \"{self.caption}\" still listed after its process ended")
 
 
+class Corvaset(WindowsProgram):
+    """A copy of Corvaset.exe in the same program folder as Corvamon's, as the product installs
+    them; its Corvamon.ini and Bitacora.txt are the monitor's."""
+
+    def __init__(self, exe, folder, wine):
+        program_dir = os.path.join(folder, "Corvamon")
+        os.makedirs(program_dir, exist_ok=True)
+        copy = os.path.join(program_dir, "Corvaset.exe")
+        shutil.copy2(exe, copy)
+        super().__init__(copy, wine, os.path.join(folder, "corvaset-wine.log"),
+                         caption=CONFIG_CAPTION)
+        self.folder = program_dir
+        self.ini = os.path.join(program_dir, "Corvamon.ini")
+        self.event_log = os.path.join(program_dir, "Bitacora.txt")
+
+    def write_ini(self, sections):
+        write_ini(self.ini, sections)
+
+    def read_ini(self):
+        return read_ini(self.ini)
+
+
 class Corvamon(WindowsProgram):
     """A copy of Corvamon.exe in its own program folder, with its Corvamon.ini."""
 
@@ -620,6 +644,17 @@ class Case:
         if not os.path.isfile(exe):
             raise CaseFailure(f"no Corvamon.exe at {exe}: run scripts/build first")
         program = Corvamon(exe, self.folder, self.wine)
+        if ini is not None:
+            program.write_ini(ini)
+        self.programs.append(program)
+        self.stack.callback(program.stop, self.probe)
+        return program
+
+    def corvaset(self, ini=None):
+        exe = self.paths.corvaset
+        if not os.path.isfile(exe):
+            raise CaseFailure(f"no Corvaset.exe at {exe}: run scripts/build first")
+        program = Corvaset(exe, self.folder, self.wine)
         if ini is not None:
             program.write_ini(ini)
         self.programs.append(program)
@@ -817,6 +852,9 @@ class Paths:
         self.corvamon = os.environ.get("CORVA_EXE") or first_file(
             os.path.join(self.dist_dir, "x86_64", "Corvamon.exe"),
             os.path.join(self.win_build_dir, "monitor", "win32", "Corvamon.exe"))
+        self.corvaset = os.environ.get("CORVA_CONFIG_EXE") or first_file(
+            os.path.join(self.dist_dir, "x86_64", "Corvaset.exe"),
+            os.path.join(self.win_build_dir, "config", "win32", "Corvaset.exe"))
         self.upssim = os.environ.get("CORVA_UPSSIM") or first_file(
             os.path.join(self.dist_dir, "linux", "upssim"),
             os.path.join(self.build_dir, "tools", "upssim", "upssim"))

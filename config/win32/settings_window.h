@@ -1,0 +1,80 @@
+#pragma once
+// Principal: Corvaset's skinned configuration window. It owns its pictures, fonts, pages and
+// controls, turns clicks into calls on the core (SettingsForm) and is the core's FormView.
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "settings_form.h"
+#include "unique_resource.h"
+
+namespace corva::config::win {
+
+class SettingsWindow final : public FormView {
+ public:
+  // Creates the window (hidden) and runs its start-up: the settings of `program_folder` are
+  // loaded and, when no UPS is known, looked for (the locator shows before this window does).
+  static std::unique_ptr<SettingsWindow> Create(HINSTANCE instance, const std::wstring& program_folder);
+  ~SettingsWindow() override;
+
+  HWND hwnd() const { return hwnd_; }
+  void Show(int show_command);
+  SettingsForm& core() { return *core_; }
+
+  // FormView
+  void ShowConnection(Connection picture) override;
+  void SetPortLabel(std::string_view text) override;
+  void SetControls(const FormControls& controls) override;
+  FormControls Controls() const override;
+  bool ConfirmSearch() override;
+  void ShowSearchFailed() override;
+  void DoEvents() override;
+
+ private:
+  SettingsWindow(HINSTANCE instance, std::wstring program_folder);
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+  // Messages a page passes up to the window: commands, drawing and colours of its controls.
+  LRESULT FromPage(HWND page, UINT msg, WPARAM wp, LPARAM lp);
+
+  bool LoadPictures();
+  void CreateControls();
+  void CreatePage0(HWND page);
+  void CreatePage1(HWND page);
+  void CreatePage2(HWND page);
+  void CreatePage3(HWND page);
+  HWND Label(HWND page, int id, const wchar_t* text, int x, int y, int w, int h, HFONT font,
+             DWORD style = SS_LEFT);
+  HWND CheckBox(HWND page, int id, const wchar_t* text, int x, int y, int w, DWORD style);
+  HWND Edit(HWND page, int id, int x, int y, int w, DWORD style = 0);
+  HWND PageButton(HWND page, int id, const wchar_t* caption, int x, int y);
+  void AddTooltip(HWND control, const wchar_t* text);
+  void OnPaint();
+  void OnCommand(int id, int code, HWND control);
+  void ShowPage(int page);
+  void Close();
+  HWND Control(int id) const;
+
+  HINSTANCE instance_;
+  std::wstring program_folder_;
+  HWND hwnd_ = nullptr;
+  HWND tooltip_ = nullptr;
+  std::array<HWND, 4> pages_{};
+  std::unique_ptr<SettingsForm> core_;
+  bool saved_ = false;
+
+  corva::win::unique_hbitmap top_l_, top_m_, top_dt_, corner_it_, corner_id_, corner_dd_, edge_im_, edge_dm_,
+      edge_md_, menu_, bar_, info_;
+  std::array<corva::win::unique_hbitmap, 3> menu_looks_, button_looks_;
+  std::array<corva::win::unique_hbitmap, 4> conn_;  // [1] USB, [2] COM port, [3] not connected
+  HBITMAP conn_shown_ = nullptr;
+  corva::win::unique_hfont font_, heading_font_, menu_font_, button_font_;
+  corva::win::unique_hbrush page_brush_, frame_brush_;
+  corva::win::unique_hicon icon_big_, icon_small_;
+};
+
+}  // namespace corva::config::win
