@@ -205,6 +205,8 @@ class Principal {
   // The sequence (documents, UPS signal) runs once; a refused shutdown is asked for again.
   bool shutdown_prepared_ = false;
   bool shutdown_accepted_ = false;
+  // Saving lets window messages run; a frame arriving meanwhile must not shut down early.
+  bool shutdown_saving_ = false;
   void DecideShutdown(std::string_view event_text);
 };
 

@@ -84,7 +84,7 @@ void Principal::Timerdesconexion_Timer() {
 
 void Principal::RunShutdownSequence() {
   ++shutdown_runs_;
-  if (shutdown_accepted_) return;
+  if (shutdown_accepted_ || shutdown_saving_) return;
   if (!shutdown_prepared_) {
     // Documents are saved and the UPS told only once: telling it again would restart its own
     // countdown.
@@ -94,7 +94,13 @@ void Principal::RunShutdownSequence() {
     ports_.view.EnableTimer(Timer::Timerdesconexion, false);
     if (Settings.GuardaOffice != 0) {
       ports_.view.SetText(Control::lblmsg, text::kSavingApplications);
-      ports_.office.SaveAllOffice(Settings.PathOffice);
+      shutdown_saving_ = true;
+      try {
+        ports_.office.SaveAllOffice(Settings.PathOffice);
+      } catch (...) {
+        // Whatever the saving met, the UPS is still told and the computer still goes down.
+      }
+      shutdown_saving_ = false;
     }
     ports_.view.SetText(Control::lblmsg, text::kShutdownMessage);
     if (Settings.ApagaTNX == 1) {
