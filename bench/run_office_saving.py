@@ -6,7 +6,8 @@ Corvamon.exe under Wine (GuardaOffice=1, ApagaTNX=1), once with the stand-in Off
 from a web address, two Excel instances, each instance with an owned dialog) and once with no
 Office running.
 
-Needs the build (scripts/build, or the build/x86_64 and build/linux trees). From the source
+Needs the build (scripts/build: dist/x86_64/Corvamon.exe, dist/linux/upssim, and the probe and
+the stand-in in build/x86_64; CORVA_EXE and CORVA_UPSSIM name other copies). From the source
 folder:
 
     python3 bench/run_office_saving.py              # 5 shutdowns of each kind, about 2 minutes

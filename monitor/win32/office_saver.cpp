@@ -77,12 +77,11 @@ void WinOfficeSaver::SaveAllOffice(const std::string& folder) {
   abandoned_ = false;
   if (!run->done) return;
 
-  auto* param = new std::shared_ptr<Run>(run);
-  unique_handle thread(::CreateThread(nullptr, 0, SavingThread, param, 0, nullptr));
-  if (!thread) {
-    delete param;
-    return;
-  }
+  // The thread takes over its own reference to the run.
+  auto param = std::make_unique<std::shared_ptr<Run>>(run);
+  unique_handle thread(::CreateThread(nullptr, 0, SavingThread, param.get(), 0, nullptr));
+  if (!thread) return;
+  param.release();
 
   // Wait for the saving thread, with this thread's messages running, up to the budget.
   const ULONGLONG deadline = run->started_ms + budget_ms_;
