@@ -1,6 +1,6 @@
 """Saving Office documents before the shutdown, against the stand-in Office
 (tests/office_standin) running beside Corvamon in the same Wine prefix: its dialogs closed first,
-every document saved in the designed order and place, the applications quit, then the UPS told
+every document saved in its order and place, the applications quit, then the UPS told
 and the Wine session ended; and a call that never returns, which the shutdown outlives."""
 
 import os
