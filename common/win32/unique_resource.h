@@ -3,6 +3,8 @@
 // a small "unique handle" library. Each alias names one kind of resource and how it is freed.
 
 #include <windows.h>
+#include <oleauto.h>
+#include <unknwn.h>
 
 #include <utility>
 
@@ -115,6 +117,74 @@ class select_object {
  private:
   HDC dc_;
   HGDIOBJ old_;
+};
+
+// A BSTR from SysAllocString or an automation call, freed with SysFreeString.
+using unique_bstr = unique_resource<simple_traits<BSTR, ::SysFreeString>>;
+
+// A VARIANT that clears itself (releasing the object or text it holds).
+class unique_variant {
+ public:
+  unique_variant() noexcept { ::VariantInit(&value_); }
+  unique_variant(const unique_variant&) = delete;
+  unique_variant& operator=(const unique_variant&) = delete;
+  ~unique_variant() { ::VariantClear(&value_); }
+  VARIANT& get() noexcept { return value_; }
+  const VARIANT& get() const noexcept { return value_; }
+  // For out-parameters: clears the current value and answers the address to fill.
+  VARIANT* put() noexcept {
+    ::VariantClear(&value_);
+    return &value_;
+  }
+
+ private:
+  VARIANT value_;
+};
+
+// A COM interface pointer that holds one reference.
+template <typename I>
+class com_ptr {
+ public:
+  com_ptr() noexcept = default;
+  com_ptr(const com_ptr& other) noexcept : p_(other.p_) {
+    if (p_) p_->AddRef();
+  }
+  com_ptr& operator=(const com_ptr& other) noexcept {
+    if (this != &other) {
+      if (other.p_) other.p_->AddRef();
+      reset(other.p_);
+    }
+    return *this;
+  }
+  com_ptr(com_ptr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  com_ptr& operator=(com_ptr&& other) noexcept {
+    if (this != &other) reset(std::exchange(other.p_, nullptr));
+    return *this;
+  }
+  ~com_ptr() { reset(); }
+
+  I* get() const noexcept { return p_; }
+  I* operator->() const noexcept { return p_; }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  // Takes over a reference the caller already holds.
+  void reset(I* p = nullptr) noexcept {
+    I* old = std::exchange(p_, p);
+    if (old) old->Release();
+  }
+  I** put() noexcept {
+    reset();
+    return &p_;
+  }
+  void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+  template <typename J>
+  com_ptr<J> query() const noexcept {
+    com_ptr<J> out;
+    if (p_) p_->QueryInterface(__uuidof(J), out.put_void());
+    return out;
+  }
+
+ private:
+  I* p_ = nullptr;
 };
 
 }  // namespace corva::win

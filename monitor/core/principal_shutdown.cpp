@@ -101,7 +101,11 @@ void Principal::RunShutdownSequence() {
     ports_.view.EnableTimer(Timer::Timerdesconexion, false);
     if (Settings.GuardaOffice != 0) {
       ports_.view.SetText(Control::lblmsg, text::kSavingApplications);
-      ports_.office.SaveAllOffice(Settings.PathOffice);
+      try {
+        ports_.office.SaveAllOffice(Settings.PathOffice);
+      } catch (...) {
+        // Whatever the saving met, the UPS is still told and the computer still goes down.
+      }
     }
     ports_.view.SetText(Control::lblmsg, text::kShutdownMessage);
     if (Settings.ApagaTNX == 1) {

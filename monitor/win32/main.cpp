@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "hid_device.h"
+#include "office_saver.h"
 #include "principal_window.h"
 #include "protocol.h"
 #include "text.h"
@@ -27,10 +28,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   corva::win::WinPlatform platform;
   corva::win::WinRebootApi reboot_api;
   corva::Reboot reboot(reboot_api, "Corvamon");
-  corva::win::NoOfficeSaver office;
+  corva::win::WinOfficeSaver office("Corvamon");
   auto window = corva::win::PrincipalWindow::Create(
       instance, {usb, nullptr, MSComm1, MSComm2, log, platform, reboot, office}, folder);
   if (!window) return 1;
+  office.SetMainWindow(window->hwnd());
   window->Show(show_command);
 
   MSG msg;

@@ -33,11 +33,4 @@ class WinRebootApi final : public RebootApi {
   std::uint32_t last_error_ = 0;
 };
 
-// Saving Office documents arrives with its own module; until then the sequence's step finds
-// nothing to save.
-class NoOfficeSaver final : public OfficeSaver {
- public:
-  void SaveAllOffice(const std::string&) override {}
-};
-
 }  // namespace corva::win
