@@ -77,7 +77,13 @@ void Principal::Load(const std::string& program_directory) {
     ports_.view.EnableTimer(Timer::TimerUSB, true);
     ports_.view.SetLinkPicture(LinkPicture::Usb);
   } else {
-    SetUpSerialLink();
+    // The port Corvaset found; a stale one (the UPS moved back to COM1) never stops the
+    // monitor: COM1 is tried before the connection is reported as failed.
+    status_port_ = SerialPortFromSettings(Settings);
+    if (!SetUpSerialLink(status_port_) && status_port_ != protocol::kSerialPort) {
+      status_port_ = protocol::kSerialPort;
+      SetUpSerialLink(status_port_);
+    }
     UsbMode = false;
     ports_.view.SetLinkPicture(LinkPicture::Serial);
     if (!ports_.MSComm1.PortOpen()) {
@@ -93,16 +99,24 @@ void Principal::Load(const std::string& program_directory) {
   LastLogEntry.clear();
 }
 
-void Principal::SetUpSerialLink() {
+int Principal::SerialPortFromSettings(const MonitorSettings& settings) {
+  if (!settings.UsbMode && settings.CommPort >= 1 && settings.CommPort <= protocol::kHighestSerialPort) {
+    return settings.CommPort;
+  }
+  return protocol::kSerialPort;
+}
+
+bool Principal::SetUpSerialLink(int port_number) {
   SerialPort& port = ports_.MSComm1;
-  port.SetCommPort(protocol::kSerialPort);
+  if (port.PortOpen()) port.SetPortOpen(false);
+  port.SetCommPort(port_number);
   port.SetSettings(protocol::kSerialSettings);
   port.SetInputLen(protocol::kSerialInputLen);
   port.SetInputMode(protocol::kSerialInputModeBinary);
   port.SetOutBufferSize(protocol::kSerialOutBufferSize);
   port.SetSThreshold(protocol::kSerialSThreshold);
   port.SetRThreshold(protocol::kSerialRThreshold);
-  port.SetPortOpen(true);
+  return port.SetPortOpen(true);
 }
 
 void Principal::Activate() {
@@ -414,6 +428,9 @@ bool Principal::SignalUpsTurnOffSerial() {
       static_cast<std::uint8_t>(std::clamp<int>(Settings.ApagaTNXMinutos, 0, 255));
   if (ports_.MSComm1.PortOpen()) ports_.MSComm1.SetPortOpen(false);
   SerialPort& port = ports_.MSComm2;
+  // The command goes to the UPS that sends the frames.
+  if (port.PortOpen() && port.CommPort() != status_port_) port.SetPortOpen(false);
+  port.SetCommPort(status_port_);
   if (!port.PortOpen() && !port.SetPortOpen(true)) return false;
 
   bool sent = SendSerialByte(protocol::kCmdTurnOff);

@@ -11,6 +11,7 @@
 #include "event_log.h"
 #include "monitor_settings.h"
 #include "ports.h"
+#include "protocol.h"
 #include "reboot.h"
 #include "serial_frame_reader.h"
 #include "serial_port.h"
@@ -133,6 +134,12 @@ class Principal {
   // Sends the UPS's alarm-sound switch and shows the matching pictures on IBMute.
   void UpdateMuteButton();
 
+  // The COM port the settings name for the UPS: CommPort when it is a port number from 1 to
+  // 255 (and not "USB"), otherwise COM1.
+  static int SerialPortFromSettings(const MonitorSettings& settings);
+  // The COM port the status frames come from (and the turn-off command goes to).
+  int StatusPort() const { return status_port_; }
+
   // State shared by the monitor's parts, under its own names.
   MonitorSettings Settings;
   std::vector<std::uint8_t> FrameBuffer;
@@ -170,7 +177,9 @@ class Principal {
   bool FrameLengthUsable() const;
 
  private:
-  void SetUpSerialLink();
+  // Sets up MSComm1 for the status frames on `port` and opens it; answers whether it opened.
+  bool SetUpSerialLink(int port);
+  int status_port_ = protocol::kSerialPort;
   // Hides to the tray, or minimises when there is no tray icon to restore the window from.
   void HideWindow();
   void RestoreReceiveThreshold();

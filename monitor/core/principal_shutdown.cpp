@@ -130,7 +130,7 @@ void Principal::SignalUpsTurnOff() {
     // The status port made way for the turn-off command; open it again so that frames keep
     // coming: a refused shutdown is asked again by the next frame.
     reader_.Clear();
-    SetUpSerialLink();
+    SetUpSerialLink(status_port_);
   }
 }
 

@@ -35,8 +35,9 @@ inline constexpr std::uint8_t kCmdSelfTest = 0x7E;   // '~'
 // Pause between '%' and the minutes byte on the serial link.
 inline constexpr int kTurnOffPauseMs = 1200;
 
-// The serial status link.
+// The serial status link: COM1 unless the settings name another port (1..255).
 inline constexpr int kSerialPort = 1;
+inline constexpr int kHighestSerialPort = 255;
 inline constexpr char kSerialSettings[] = "9600,N,8,1";
 inline constexpr int kSerialInputLen = 0;        // a read takes everything waiting
 inline constexpr int kSerialInputModeBinary = 1; // input as a byte array

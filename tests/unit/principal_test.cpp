@@ -56,6 +56,41 @@ TEST_F(PrincipalTest, APortThatWillNotOpenShowsTheBoxThenTheMessageAndGoesOn) {
   EXPECT_TRUE(principal.LastLogEntry.empty());
 }
 
+TEST_F(PrincipalTest, TheSerialLinkUsesThePortTheSettingsName) {
+  const std::pair<const char*, int> cases[] = {{"3", 3}, {"USB", 1}, {"0", 1}, {"abc", 1},
+                                               {"300", 1}, {"255", 255}};
+  for (const auto& [value, port] : cases) {
+    fakes::FakeSettings settings;
+    settings.Set("Inicio", "CommPort", value);
+    MonitorSettings s;
+    LoadSettings(s, [&](std::string_view section, std::string_view key) {
+      return settings.Read(section, key);
+    });
+    EXPECT_EQ(Principal::SerialPortFromSettings(s), port) << value;
+  }
+}
+
+TEST_F(PrincipalTest, AComPortThatWillNotOpenFallsBackToCom1AndTheTurnOffFollowsTheFrames) {
+  ini.Set("Inicio", "CommPort", "3");
+  ini.Set("Apaga", "ApagaTNXMinutos", "5");
+  MSComm1.port_opens = [](int port) { return port == 1; };
+  Load();
+  EXPECT_EQ(MSComm1.opened, std::vector<int>{1});
+  EXPECT_EQ(principal.StatusPort(), 1);
+  EXPECT_TRUE(view.messages.empty());  // no connection error: the UPS was on COM1
+
+  // Where COM3 opens, the frames come from it, and so does the turn-off command go.
+  fakes::MonitorRig rig;
+  rig.ini.Set("Inicio", "DataString", "&&&10");
+  rig.ini.Set("Inicio", "CommPort", "3");
+  Principal on_com3{rig.Ports()};
+  on_com3.Load("C:\\Corvamon");
+  EXPECT_EQ(rig.MSComm1.opened, std::vector<int>{3});
+  ASSERT_TRUE(on_com3.SignalUpsTurnOffSerial());
+  EXPECT_EQ(rig.MSComm2.port, 3);
+  EXPECT_EQ(rig.MSComm2.sent, (Bytes{0x25, 0}));
+}
+
 TEST_F(PrincipalTest, AUsbDeviceFoundStartsTheUsbTimerInsteadOfTheSerialPort) {
   usb.present = true;
   Load();
