@@ -27,7 +27,7 @@ inline constexpr Size kBar{6, 394};
 // PbTab(0..3)
 inline constexpr Size kPage{420, 394};
 // ImgC(0..4)
-inline constexpr Size kMenuButton{134, 40};
+inline constexpr Size kMenuButton{142, 40};
 // the buttons on the pages
 inline constexpr Size kPageButton{120, 28};
 // imgconn(0..3)

@@ -96,7 +96,7 @@ bool DrawButton(const DRAWITEMSTRUCT& item) {
   select_object font_selected(buffer.get(), look.font ? look.font : ::GetStockObject(DEFAULT_GUI_FONT));
   ::SetBkMode(buffer.get(), TRANSPARENT);
   ::SetTextColor(buffer.get(), (item.itemState & ODS_DISABLED) ? ::GetSysColor(COLOR_GRAYTEXT) : look.text);
-  RECT text{look.left_aligned ? 12 : 0, 0, w, h};
+  RECT text{look.left_aligned ? 10 : 0, 0, w, h};
   if (item.itemState & ODS_SELECTED) ::OffsetRect(&text, 1, 1);
   ::DrawTextW(buffer.get(), caption, -1, &text,
               (look.left_aligned ? DT_LEFT : DT_CENTER) | DT_VCENTER | DT_SINGLELINE);

@@ -152,7 +152,7 @@ class LocatorWindow final : public LocatorView {
     RECT client{};
     ::GetClientRect(hwnd_, &client);
     const int h = client.bottom;
-    font_.reset(::CreateFontW(-13, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    font_.reset(::CreateFontW(-12, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                               DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
     picture_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOCATOR),
@@ -164,11 +164,12 @@ class LocatorWindow final : public LocatorView {
       ::SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
       return c;
     };
-    HWND image = child(L"", SS_BITMAP, ids::locImage1, 8, (h - 32) / 2, 32, 32);
+    HWND image = child(L"", SS_BITMAP, ids::locImage1, 6, (h - 32) / 2, 32, 32);
     ::SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
-    child(Widen(locator::kSearching).c_str(), SS_LEFT | SS_CENTERIMAGE, ids::locLabel1, 48,
-          (h - 20) / 2, 128, 20);
-    child(L"1", SS_LEFT | SS_CENTERIMAGE, ids::locLabel2, 176, (h - 20) / 2, 32, 20);
+    // Label2 follows Label1's text: "Buscando en COM" 4, "Localizado en COM" 4.
+    child(Widen(locator::kSearching).c_str(), SS_RIGHT | SS_CENTERIMAGE, ids::locLabel1, 40,
+          (h - 20) / 2, 130, 20);
+    child(L"1", SS_LEFT | SS_CENTERIMAGE, ids::locLabel2, 172, (h - 20) / 2, 30, 20);
   }
 
   void SetText(int id, std::string_view text) {

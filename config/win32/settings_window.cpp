@@ -423,10 +423,12 @@ void SettingsWindow::CreatePage2(HWND p) {
   AddTooltip(Edit(p, ids::txtminutosapagadoTNX, x + 256, 179, 50),
              L"Minutos para apagar el equipo BRAX (3 minutos al menos recomendado)");
   Label(p, ids::Label5, L"Minutos", x + 312, 180, 70, 20, font_.get(), SS_LEFT | SS_CENTERIMAGE);
-  CheckBox(p, ids::chkApagadesconexion, L"Apagar la PC si el  equipo BRAX se desconecta en", x,
-           212, 290, BS_3STATE);
-  Edit(p, ids::txtApagaDesconexion, x + 292, 211, 44);
-  Label(p, ids::Label6, L"Segundos", x + 340, 212, 60, 20, font_.get(), SS_LEFT | SS_CENTERIMAGE);
+  HWND disconnect = CheckBox(p, ids::chkApagadesconexion,
+                             L"Apagar la PC si el  equipo BRAX se desconecta en", x, 208, 250,
+                             BS_3STATE | BS_MULTILINE);
+  ::SetWindowPos(disconnect, nullptr, 0, 0, 250, 34, SWP_NOMOVE | SWP_NOZORDER);
+  Edit(p, ids::txtApagaDesconexion, x + 256, 214, 50);
+  Label(p, ids::Label6, L"Segundos", x + 312, 215, 70, 20, font_.get(), SS_LEFT | SS_CENTERIMAGE);
 }
 
 void SettingsWindow::CreatePage3(HWND p) {

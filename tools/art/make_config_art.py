@@ -35,7 +35,7 @@ BAR_W = 6           # imgbarra
 BODY_H = H - TOP_H - EDGE
 PAGE_X = CORNER + MENU_W + BAR_W
 PAGE_W = W - PAGE_X - EDGE
-MENU_BTN = (134, 40)  # ImgC pictures
+MENU_BTN = (142, 40)  # ImgC pictures
 CONN = 40             # imgconn pictures
 LOCATOR_IMG = 32
 
