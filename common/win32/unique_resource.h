@@ -3,6 +3,8 @@
 // a small "unique handle" library. Each alias names one kind of resource and how it is freed.
 
 #include <windows.h>
+#include <oleauto.h>
+#include <unknwn.h>
 
 #include <utility>
 
@@ -115,6 +117,66 @@ class select_object {
  private:
   HDC dc_;
   HGDIOBJ old_;
+};
+
+// A BSTR from SysAllocString, freed with SysFreeString.
+using unique_bstr = unique_resource<simple_traits<BSTR, ::SysFreeString>>;
+
+// A VARIANT that clears itself.
+class unique_variant : public VARIANT {
+ public:
+  unique_variant() noexcept { ::VariantInit(this); }
+  unique_variant(const unique_variant&) = delete;
+  unique_variant& operator=(const unique_variant&) = delete;
+  ~unique_variant() { ::VariantClear(this); }
+  void reset() noexcept { ::VariantClear(this); }
+};
+
+// A COM interface pointer that releases its reference.
+template <typename T>
+class com_ptr {
+ public:
+  com_ptr() noexcept = default;
+  com_ptr(std::nullptr_t) noexcept {}
+  // Takes a new reference to `p`.
+  explicit com_ptr(T* p) noexcept : p_(p) {
+    if (p_) p_->AddRef();
+  }
+  com_ptr(const com_ptr& o) noexcept : com_ptr(o.p_) {}
+  com_ptr(com_ptr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  com_ptr& operator=(com_ptr o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+  ~com_ptr() { reset(); }
+
+  // Adopts a reference the caller already owns.
+  static com_ptr attach(T* p) noexcept {
+    com_ptr c;
+    c.p_ = p;
+    return c;
+  }
+  T* get() const noexcept { return p_; }
+  T* operator->() const noexcept { return p_; }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  T* detach() noexcept { return std::exchange(p_, nullptr); }
+  void reset() noexcept {
+    if (T* old = std::exchange(p_, nullptr)) old->Release();
+  }
+  T** put() noexcept {
+    reset();
+    return &p_;
+  }
+  void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+  template <typename U>
+  com_ptr<U> query() const noexcept {
+    com_ptr<U> out;
+    if (p_) p_->QueryInterface(__uuidof(U), out.put_void());
+    return out;
+  }
+
+ private:
+  T* p_ = nullptr;
 };
 
 }  // namespace corva::win

@@ -10,3 +10,4 @@ corva_add_win_script(win.serial_port ${CMAKE_SOURCE_DIR}/tests/win/run_serial_te
 corva_add_win_script(win.serial_turnoff ${CMAKE_SOURCE_DIR}/tests/win/run_turnoff_test.sh
                      ${CMAKE_BINARY_DIR}/tools/upssim/upssim
                      ${CORVA_WIN_BUILD_DIR}/tests/win/win_turnoff_tests.exe TIMEOUT 180)
+corva_add_win_test(win.lumbra tests/win/lumbra_tests.exe TIMEOUT 300)
