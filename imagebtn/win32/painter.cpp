@@ -134,7 +134,7 @@ COLORREF ToRgb(OleColor color) {
 
 unique_hbitmap BuildTransparencyMask(HDC dc, HBITMAP picture, int width, int height,
                                      COLORREF transparent) {
-  // The picture's pixels, read once as 32-bit top-down rows.
+  // The picture's pixels, read in one call as 32-bit top-down rows (0x00RRGGBB).
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
   bi.bmiHeader.biWidth = width;
@@ -142,43 +142,26 @@ unique_hbitmap BuildTransparencyMask(HDC dc, HBITMAP picture, int width, int hei
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  unique_hbitmap pixels(::CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-  // The mask: 1 bit per pixel, rows padded to 32 bits; colour 0 black, colour 1 white.
-  struct {
-    BITMAPINFOHEADER header;
-    RGBQUAD colors[2];
-  } mi{};
-  mi.header = bi.bmiHeader;
-  mi.header.biBitCount = 1;
-  mi.colors[1] = RGBQUAD{255, 255, 255, 0};
-  void* mask_bits = nullptr;
-  unique_hbitmap mask(::CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&mi), DIB_RGB_COLORS,
-                                         &mask_bits, nullptr, 0));
-  if (!pixels || !mask) return mask;
-  {
-    unique_hdc from(::CreateCompatibleDC(dc));
-    unique_hdc to(::CreateCompatibleDC(dc));
-    select_object sel_from(from.get(), picture);
-    select_object sel_to(to.get(), pixels.get());
-    ::BitBlt(to.get(), 0, 0, width, height, from.get(), 0, 0, SRCCOPY);
-  }
-  ::GdiFlush();
-  // A DIB pixel is 0x00RRGGBB; a COLORREF is 0x00BBGGRR.
-  const std::uint32_t key = ((transparent & 0xFF) << 16) | (transparent & 0xFF00) |
-                            ((transparent >> 16) & 0xFF);
-  const bool matchable = (transparent & 0xFF000000) == 0;  // a system colour never matches
-  const auto* src = static_cast<const std::uint32_t*>(bits);
-  auto* dst = static_cast<std::uint8_t*>(mask_bits);
-  const int stride = ((width + 31) / 32) * 4;
-  for (int row = 0; row < height; ++row) {
-    std::uint8_t* out = dst + static_cast<std::ptrdiff_t>(row) * stride;
-    const std::uint32_t* in = src + static_cast<std::ptrdiff_t>(row) * width;
-    for (int col = 0; col < width; ++col) {
-      if (matchable && (in[col] & 0xFFFFFF) == key) out[col >> 3] |= 0x80 >> (col & 7);
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+  // The mask's rows as CreateBitmap takes them: 1 bit per pixel (1 white), padded to 16 bits.
+  const int stride = (width + 15) / 16 * 2;
+  std::vector<std::uint8_t> bits(static_cast<std::size_t>(stride) * height, 0);
+  const bool read =
+      ::GetDIBits(dc, picture, 0, static_cast<UINT>(height), pixels.data(), &bi, DIB_RGB_COLORS) ==
+      height;
+  // A system colour never equals a pixel; a COLORREF is 0x00BBGGRR.
+  if (read && (transparent & 0xFF000000) == 0) {
+    const std::uint32_t key = ((transparent & 0xFF) << 16) | (transparent & 0xFF00) |
+                              ((transparent >> 16) & 0xFF);
+    for (int row = 0; row < height; ++row) {
+      const std::uint32_t* in = pixels.data() + static_cast<std::ptrdiff_t>(row) * width;
+      std::uint8_t* out = bits.data() + static_cast<std::ptrdiff_t>(row) * stride;
+      for (int col = 0; col < width; ++col) {
+        if ((in[col] & 0xFFFFFF) == key) out[col >> 3] |= static_cast<std::uint8_t>(0x80 >> (col & 7));
+      }
     }
   }
-  return mask;
+  return unique_hbitmap(::CreateBitmap(width, height, 1, 1, bits.data()));
 }
 
 Status PaintImageBtn(HDC target, int x, int y, const PaintSource& s) {

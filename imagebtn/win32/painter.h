@@ -44,7 +44,7 @@ struct PaintSource {
 Status PaintImageBtn(HDC target, int x, int y, const PaintSource& source);
 
 // Marks in a monochrome bitmap (white) exactly the pixels of `picture` equal to `transparent`,
-// reading the pixels once through a 32-bit DIB section.
+// reading the pixels once with GetDIBits. `picture` must not be selected into a DC.
 corva::win::unique_hbitmap BuildTransparencyMask(HDC dc, HBITMAP picture, int width, int height,
                                                  COLORREF transparent);
 
