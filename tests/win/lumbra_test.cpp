@@ -18,6 +18,7 @@
 
 #include "accessible.h"
 #include "gdi_count.h"
+#include "image_btn_host.h"
 #include <initguid.h>  // defines the library's GUIDs here
 #include "lumbra_h.h"
 #include "unique_resource.h"
@@ -739,6 +740,74 @@ TEST_F(LumbraTest, RepaintsAndTooltipsLeaveTheGdiObjectCountUnchanged) {
   }
   Pump();
   EXPECT_EQ(corva::test::LiveGdiObjects(), before);
+}
+
+// ---- the programs' own container
+
+std::vector<WPARAM> g_commands;
+LRESULT CALLBACK OwnerProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_COMMAND) g_commands.push_back(w);
+  return ::DefWindowProcW(h, m, w, l);
+}
+
+TEST(ImageBtnContainer, CreatesTheDescribedButtonsWithoutRegistrationAndDeliversClick) {
+  // Unregistered: the container loads the library from its path and asks it directly.
+  ASSERT_EQ(RunRegsvr32(L"/s /u"), 0);
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = OwnerProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"LumbraOwner";
+  ::RegisterClassW(&wc);
+  unique_hwnd owner(::CreateWindowExW(0, L"LumbraOwner", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                      0, 0, 300, 200, nullptr, nullptr, wc.hInstance, nullptr));
+  // The pictures come from the library's own resources here: its toolbox bitmap, 30000.
+  HMODULE resources = ::LoadLibraryW(LibraryPath().c_str());
+  ASSERT_NE(resources, nullptr);
+  {
+    corva::win::ImageBtnContainer container(owner.get(), resources, LibraryPath());
+    ASSERT_EQ(container.Load("[IBMute]\nid = 1003\nleft = 10\ntop = 12\nwidth = 40\n"
+                             "height = 30\ntooltiptext = \"Sonido\"\nstyle = 48\n"
+                             "picture = res:30000\ncaption = \"\"\n"
+                             "[IBTest]\nid = 1004\nleft = 60\ntop = 12\nwidth = 40\nheight = 30\n"
+                             "caption = \"&Prueba\"\n"),
+              S_OK);
+    HWND mute = container.Window(L"IBMute");
+    ASSERT_NE(mute, nullptr);
+    EXPECT_EQ(::GetDlgCtrlID(mute), 1003);
+    EXPECT_EQ(::GetDlgItem(owner.get(), 1004), container.Window(L"IBTest"));
+    RECT r{};
+    ::GetWindowRect(mute, &r);
+    ::MapWindowPoints(nullptr, owner.get(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(r.left, 10);
+    EXPECT_EQ(r.top, 12);
+    EXPECT_EQ(r.right - r.left, 40);
+    EXPECT_EQ(r.bottom - r.top, 30);
+
+    IDispatch* control = container.Control(L"IBMute");
+    EXPECT_EQ(GetText(control, kToolTipText), L"Sonido");  // read through the extender
+    EXPECT_EQ(GetLong(control, kStyle), 48);
+    unique_variant picture;
+    ASSERT_EQ(Get(control, kPicture, picture), S_OK);
+    EXPECT_NE(picture.pdispVal, nullptr);
+    EXPECT_EQ(GetText(container.Control(L"IBTest"), kCaption), L"&Prueba");
+
+    g_commands.clear();
+    ::SendMessageW(mute, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    ::SendMessageW(mute, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    Pump();
+    EXPECT_EQ(g_commands, std::vector<WPARAM>{MAKEWPARAM(1003, BN_CLICKED)});
+
+    unique_hbitmap green(::CreateBitmap(4, 4, 1, 32, nullptr));
+    EXPECT_EQ(container.SetPicture(L"IBMute", kPictureHov, green.get()), S_OK);
+    unique_variant hov;
+    ASSERT_EQ(Get(control, kPictureHov, hov), S_OK);
+    EXPECT_NE(hov.pdispVal, nullptr);
+    container.SetVisible(L"IBTest", false);
+    EXPECT_FALSE(container.IsVisible(L"IBTest"));
+    EXPECT_EQ(container.Load("[Bad]\nstyle = \"x\"\n"), DISP_E_TYPEMISMATCH);
+  }
+  EXPECT_EQ(::GetDlgItem(owner.get(), 1003), nullptr);  // the container took its buttons along
+  ASSERT_EQ(RunRegsvr32(L"/s"), 0);
 }
 
 }  // namespace
