@@ -943,6 +943,7 @@ LRESULT ImageBtnControl::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kMsgAccessibleState:
       return (F().enabled ? kAccessibleEnabled : 0) | (F().HasFocus ? kAccessibleFocused : 0);
     case kMsgAccessiblePress:
+    case BM_CLICK:  // what tools send a standard button to press it
       core_.OnClick();
       return 0;
   }
