@@ -276,7 +276,7 @@ int wmain(int argc, wchar_t** argv) {
 
   std::printf("64x64 picture with a transparent colour, %dx%d button (median of each):\n", w, h);
   std::printf("  reference repaint, GetPixel/SetPixel mask: %10.1f us\n", ref_s * 1e6);
-  std::printf("  library repaint, one GetDIBits mask:     %10.1f us\n", lib_s * 1e6);
+  std::printf("  library repaint, one GetDIBits mask:       %10.1f us\n", lib_s * 1e6);
   std::printf("  speed-up:                                  %10.1f x\n", ref_s / lib_s);
   std::printf("  pixels that differ between the two:        %10ld\n", differing);
   std::printf("the mask alone: per pixel %.1f us, the library's %.1f us: %.1f x\n",
