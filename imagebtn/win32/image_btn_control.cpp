@@ -919,7 +919,13 @@ LRESULT ImageBtnControl::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_KEYUP:
       core_.OnKeyUp(static_cast<std::int16_t>(wp), ShiftState());
       return 0;
-    case WM_GETDLGCODE: return DLGC_BUTTON | DLGC_WANTCHARS | DLGC_WANTMESSAGE;
+    case WM_GETDLGCODE: {
+      // A button in a dialog: Space and Enter are its own, Tab and the arrows move on.
+      const auto* m = reinterpret_cast<const MSG*>(lp);
+      const bool own_key = m && (m->message == WM_KEYDOWN || m->message == WM_KEYUP) &&
+                           (m->wParam == VK_SPACE || m->wParam == VK_RETURN);
+      return DLGC_BUTTON | (own_key ? DLGC_WANTMESSAGE : 0);
+    }
     case WM_SETFOCUS:
       if (com_ptr<IOleControlSite> cs = site_.query<IOleControlSite>()) cs->OnFocus(TRUE);
       core_.OnGotFocus();

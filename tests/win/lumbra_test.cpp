@@ -493,6 +493,13 @@ TEST_F(LumbraTest, PropertiesByDispatchIdAndClickThroughTheConnectionPoint) {
   Send(WM_KEYDOWN, VK_SPACE, 0, 0);
   Send(WM_KEYUP, VK_SPACE, 0, 0);
   EXPECT_EQ(sink.events, std::vector<std::string>{"1"});
+  // In a dialog, Space and Enter stay with the button and Tab moves on.
+  MSG key{button_, WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+  EXPECT_TRUE(::SendMessageW(button_, WM_GETDLGCODE, VK_RETURN, reinterpret_cast<LPARAM>(&key)) &
+              DLGC_WANTMESSAGE);
+  key.wParam = VK_TAB;
+  EXPECT_FALSE(::SendMessageW(button_, WM_GETDLGCODE, VK_TAB, reinterpret_cast<LPARAM>(&key)) &
+               DLGC_WANTMESSAGE);
   sink.events.clear();
   // A disabled button raises nothing.
   ASSERT_EQ(PutBool(disp_.get(), kEnabled, false), S_OK);
