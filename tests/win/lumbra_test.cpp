@@ -39,6 +39,7 @@ const IID kEventsIid = {0xf9445b7c, 0x5674, 0x45e3, {0xb4, 0x13, 0x60, 0x29, 0xf
 enum : DISPID {
   kToolTipText = 0x68030012,
   kHwnd = 0x68030010,
+  kGrabBG = 0x6803000F,
   kHAlign = 0x6803000E,
   kStyle = 0x6803000A,
   kPicture = 0x68030009,
@@ -635,6 +636,22 @@ TEST_F(LumbraTest, BackgroundRulesPictureChoiceAndTransparency) {
   PutBool(disp_.get(), kEnabled, false);  // embossed: no longer the picture's own red
   px = Render();
   EXPECT_NE(px[20 * kW + 20], Rgb(RGB(255, 0, 0)));
+}
+
+TEST_F(LumbraTest, GrabbedBackgroundIsWhatTheContainerShowsThere) {
+  PutText(disp_.get(), kCaption, L"");
+  PutLong(disp_.get(), kStyle, 16);
+  PutLong(disp_.get(), kBackColor, RGB(200, 0, 0));
+  ::UpdateWindow(form_.get());
+  Pump();
+  // On screen the button is red now; grabbing takes that, not the new back colour.
+  PutBool(disp_.get(), kGrabBG, true);
+  PutLong(disp_.get(), kBackColor, RGB(0, 0, 200));
+  auto px = Render();
+  EXPECT_EQ(px[20 * kW + 60], Rgb(RGB(200, 0, 0)));
+  PutBool(disp_.get(), kGrabBG, false);
+  px = Render();
+  EXPECT_EQ(px[20 * kW + 60], Rgb(RGB(0, 0, 200)));
 }
 
 TEST_F(LumbraTest, TiledBackgroundMovesWithThePressedShift) {
