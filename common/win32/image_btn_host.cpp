@@ -288,8 +288,13 @@ class ImageBtnInstance final : public IOleClientSite,
             return ::VariantCopy(&owner_.tag_value_, &params->rgvarg[0]);
           case 3: {
             HRESULT hr = ::VariantChangeType(&v, &params->rgvarg[0], 0, VT_BSTR);
-            if (SUCCEEDED(hr)) owner_.tooltip_ = v.bstrVal ? v.bstrVal : L"";
-            return hr;
+            if (FAILED(hr)) return hr;
+            try {
+              owner_.tooltip_.assign(v.bstrVal ? v.bstrVal : L"", ::SysStringLen(v.bstrVal));
+            } catch (...) {
+              return E_OUTOFMEMORY;  // nothing crosses a COM method
+            }
+            return S_OK;
           }
         }
         return DISP_E_MEMBERNOTFOUND;
