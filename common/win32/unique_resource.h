@@ -122,69 +122,70 @@ class select_object {
 // A BSTR from SysAllocString or an automation call, freed with SysFreeString.
 using unique_bstr = unique_resource<simple_traits<BSTR, ::SysFreeString>>;
 
-// A VARIANT that clears itself (releasing the object or text it holds).
-class unique_variant {
+// A VARIANT that clears itself (releasing the object or text it holds). It is a VARIANT, so it
+// goes wherever one is asked for.
+class unique_variant : public VARIANT {
  public:
-  unique_variant() noexcept { ::VariantInit(&value_); }
+  unique_variant() noexcept { ::VariantInit(this); }
   unique_variant(const unique_variant&) = delete;
   unique_variant& operator=(const unique_variant&) = delete;
-  ~unique_variant() { ::VariantClear(&value_); }
-  VARIANT& get() noexcept { return value_; }
-  const VARIANT& get() const noexcept { return value_; }
+  ~unique_variant() { ::VariantClear(this); }
+  VARIANT& get() noexcept { return *this; }
+  const VARIANT& get() const noexcept { return *this; }
+  void reset() noexcept { ::VariantClear(this); }
   // For out-parameters: clears the current value and answers the address to fill.
   VARIANT* put() noexcept {
-    ::VariantClear(&value_);
-    return &value_;
+    ::VariantClear(this);
+    return this;
   }
-
- private:
-  VARIANT value_;
 };
 
 // A COM interface pointer that holds one reference.
-template <typename I>
+template <typename T>
 class com_ptr {
  public:
   com_ptr() noexcept = default;
-  com_ptr(const com_ptr& other) noexcept : p_(other.p_) {
+  com_ptr(std::nullptr_t) noexcept {}
+  // Takes a new reference to `p`.
+  explicit com_ptr(T* p) noexcept : p_(p) {
     if (p_) p_->AddRef();
   }
-  com_ptr& operator=(const com_ptr& other) noexcept {
-    if (this != &other) {
-      if (other.p_) other.p_->AddRef();
-      reset(other.p_);
-    }
-    return *this;
-  }
-  com_ptr(com_ptr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-  com_ptr& operator=(com_ptr&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.p_, nullptr));
+  com_ptr(const com_ptr& o) noexcept : com_ptr(o.p_) {}
+  com_ptr(com_ptr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  com_ptr& operator=(com_ptr o) noexcept {
+    std::swap(p_, o.p_);
     return *this;
   }
   ~com_ptr() { reset(); }
 
-  I* get() const noexcept { return p_; }
-  I* operator->() const noexcept { return p_; }
-  explicit operator bool() const noexcept { return p_ != nullptr; }
-  // Takes over a reference the caller already holds.
-  void reset(I* p = nullptr) noexcept {
-    I* old = std::exchange(p_, p);
-    if (old) old->Release();
+  // Adopts a reference the caller already owns.
+  static com_ptr attach(T* p) noexcept {
+    com_ptr c;
+    c.p_ = p;
+    return c;
   }
-  I** put() noexcept {
+  T* get() const noexcept { return p_; }
+  T* operator->() const noexcept { return p_; }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  T* detach() noexcept { return std::exchange(p_, nullptr); }
+  // Takes over a reference the caller already holds (none: just lets go).
+  void reset(T* p = nullptr) noexcept {
+    if (T* old = std::exchange(p_, p)) old->Release();
+  }
+  T** put() noexcept {
     reset();
     return &p_;
   }
   void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
-  template <typename J>
-  com_ptr<J> query() const noexcept {
-    com_ptr<J> out;
-    if (p_) p_->QueryInterface(__uuidof(J), out.put_void());
+  template <typename U>
+  com_ptr<U> query() const noexcept {
+    com_ptr<U> out;
+    if (p_) p_->QueryInterface(__uuidof(U), out.put_void());
     return out;
   }
 
  private:
-  I* p_ = nullptr;
+  T* p_ = nullptr;
 };
 
 }  // namespace corva::win

@@ -6,7 +6,8 @@
 #include "access_io_device.h"
 #include "documents.h"
 #include "ini_io.h"
-#include "picture_button.h"
+#include "image_btn_host.h"
+#include "image_buttons.h"
 #include "resource.h"
 #include "skin_layout.h"
 #include "text.h"
@@ -18,9 +19,12 @@ constexpr UINT_PTR kTimerIdBase = 1000;
 // 15 twips: the skin's height is cut by this much when the window is sized to it.
 constexpr int kSkinHeightTrimTwips = 15;
 
-UINT_PTR TimerId(Timer t) { return kTimerIdBase + static_cast<UINT_PTR>(t); }
+// ImageBtn's picture properties.
+constexpr DISPID kDispidPicture = 0x68030009;
+constexpr DISPID kDispidPictureDown = 0x68030008;
+constexpr DISPID kDispidPictureHov = 0x68030007;
 
-RECT ToRect(const skin::Rect& r) { return RECT{r.x, r.y, r.x + r.w, r.y + r.h}; }
+UINT_PTR TimerId(Timer t) { return kTimerIdBase + static_cast<UINT_PTR>(t); }
 
 // Corvamon.ini through the profile functions, at the path the core settles at start-up.
 class IniFile final : public SettingsStore {
@@ -257,9 +261,6 @@ bool PrincipalWindow::LoadPictures() {
   };
   load3(ImgBocina_, IDB_SOUND_NORMAL, IDB_SOUND_DOWN, IDB_SOUND_HOVER);
   load3(ImgMute_, IDB_MUTE_NORMAL, IDB_MUTE_DOWN, IDB_MUTE_HOVER);
-  load3(close_, IDB_CLOSE_NORMAL, IDB_CLOSE_DOWN, IDB_CLOSE_HOVER);
-  load3(min_, IDB_MIN_NORMAL, IDB_MIN_DOWN, IDB_MIN_HOVER);
-  load3(test_, IDB_TEST_NORMAL, IDB_TEST_DOWN, IDB_TEST_HOVER);
   // The gauge agrees with the design caption "0 %" until the first frame arrives.
   IMBatG_picture_ = IBatF_[0].get();
   ImgConn_picture_ = link_serial_.get();
@@ -291,15 +292,10 @@ void PrincipalWindow::CreateControls() {
   child(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, ids::ImgConn, skin::kImgConn);
   child(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, ids::ImgMainBat, skin::kImgMainBat);
 
-  const auto button = [this](int id, const skin::Rect& r, const wchar_t* caption,
-                             const std::array<unique_hbitmap, 3>& pictures) {
-    HWND b = CreateImageButton(hwnd_, id, ToRect(r), caption);
-    SetButtonPictures(b, {pictures[0].get(), pictures[1].get(), pictures[2].get()});
-  };
-  button(ids::IBClose, skin::kIBClose, L"Cerrar", close_);
-  button(ids::IBMin, skin::kIBMin, L"Minimizar", min_);
-  button(ids::IBMute, skin::kIBMute, L"Sonido", ImgBocina_);
-  button(ids::IBTest, skin::kIBTest, L"Prueba", test_);
+  // The four buttons are ImageBtn instances from their saved description; their clicks come
+  // back as BN_CLICKED.
+  buttons_ = std::make_unique<ImageBtnContainer>(hwnd_, instance_);
+  buttons_->LoadResource(IDR_IMAGE_BUTTONS);
 }
 
 void PrincipalWindow::OnPaint() {
@@ -313,12 +309,6 @@ void PrincipalWindow::OnPaint() {
 
 void PrincipalWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
   switch (item.CtlID) {
-    case ids::IBClose:
-    case ids::IBMin:
-    case ids::IBMute:
-    case ids::IBTest:
-      DrawImageButton(item);
-      break;
     case ids::IMBatG:
       DrawPicture(item, IMBatG_picture_);
       break;
@@ -492,8 +482,12 @@ void PrincipalWindow::EnableTimer(Timer timer, bool enabled) {
 bool PrincipalWindow::TimerEnabled(Timer timer) const { return timers_.count(timer) != 0; }
 
 void PrincipalWindow::SetMutePictures(bool sound_on) {
+  // UpdateMuteButton: Picture, PictureDown and PictureHov by their dispatch ids.
   const auto& set = sound_on ? ImgBocina_ : ImgMute_;
-  SetButtonPictures(Child(ids::IBMute), {set[0].get(), set[1].get(), set[2].get()});
+  if (!buttons_) return;
+  buttons_->SetPicture(L"IBMute", kDispidPicture, set[0].get());
+  buttons_->SetPicture(L"IBMute", kDispidPictureDown, set[1].get());
+  buttons_->SetPicture(L"IBMute", kDispidPictureHov, set[2].get());
 }
 
 void PrincipalWindow::SetLinkPicture(LinkPicture picture) {

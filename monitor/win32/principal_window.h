@@ -12,6 +12,7 @@
 
 #include "principal.h"
 #include "systray.h"
+#include "image_btn_host.h"
 #include "unique_resource.h"
 
 namespace corva::win {
@@ -133,11 +134,13 @@ class PrincipalWindow final : public MainView {
   unique_hbitmap skin_;
   std::array<unique_hbitmap, 11> IBatF_;
   unique_hbitmap battery_, link_serial_, link_usb_;
-  std::array<unique_hbitmap, 3> ImgBocina_, ImgMute_, close_, min_, test_;
+  std::array<unique_hbitmap, 3> ImgBocina_, ImgMute_;
   HBITMAP IMBatG_picture_ = nullptr;
   HBITMAP ImgConn_picture_ = nullptr;
   unique_hicon icon_big_, icon_small_;
   unique_hfont value_font_, narrow_value_font_, bat_font_, title_font_, small_font_;
+  // IBClose, IBMin, IBMute and IBTest; after the pictures, which IBMute borrows.
+  std::unique_ptr<ImageBtnContainer> buttons_;
 };
 
 }  // namespace corva::win

@@ -578,6 +578,10 @@ class Corvamon(WindowsProgram):
         os.makedirs(program_dir, exist_ok=True)
         copy = os.path.join(program_dir, "Corvamon.exe")
         shutil.copy2(exe, copy)
+        # Its buttons come from the control library installed beside it.
+        library = os.path.join(os.path.dirname(exe), "lumbra.ocx")
+        if os.path.exists(library):
+            shutil.copy2(library, os.path.join(program_dir, "lumbra.ocx"))
         super().__init__(copy, wine, os.path.join(folder, "corvamon-wine.log"),
                          caption=MAIN_CAPTION)
         self.folder = program_dir
