@@ -25,3 +25,8 @@
 #define IDB_CONN_NONE 119
 #define IDB_LOCATOR 120
 #define IDB_INFO 121
+
+// The saved descriptions of the window's ImageBtn instances.
+#define IDR_MENU_BUTTONS 300
+#define IDR_PAGE0_BUTTONS 301
+#define IDR_PAGE1_BUTTONS 302

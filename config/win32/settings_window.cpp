@@ -36,7 +36,7 @@ constexpr wchar_t kMenuCaptions[5][32] = {L"Inicio y Notificaciones", L"Guardar 
                                           L"Salir"};
 constexpr wchar_t kVersion[] = L"Versi\u00F3n del Corvamon 17.1.1";
 constexpr wchar_t kMaker[] =
-    L"KRD Tarnix, S.A. de C.V.\r\nAv. de la Energ\u00EDa 1520, Parque Industrial Norte\r\n"
+    L"KRD Tarnix, S.A. de C.V.\r\nAv. de la Energ\u00EDa 1520\r\nParque Industrial Norte\r\n"
     L"64000 Monterrey, N.L., M\u00E9xico\r\nsoporte@krd-tarnix.example";
 constexpr wchar_t kRights[] =
     L"\u00A9 2026 KRD Tarnix. Todos los derechos reservados. Corvamon y Corvaset se entregan "
@@ -112,6 +112,7 @@ SettingsWindow::SettingsWindow(HINSTANCE instance, std::wstring program_folder)
 
 SettingsWindow::~SettingsWindow() {
   if (hwnd_) ::DestroyWindow(hwnd_);
+  for (auto& set : buttons_) set.reset();
 }
 
 void SettingsWindow::Show(int show_command) {
@@ -275,15 +276,7 @@ void SettingsWindow::CreateControls() {
                 skin::kBar.w,
                 {skin::kPage.w, skin::kPage.h}});
 
-  // ImgC(0..4) on the menu panel: captions, no tooltips.
-  const ButtonLook menu_look{menu_looks_[0].get(), menu_looks_[1].get(), menu_looks_[2].get(),
-                             font_.get(), skin::kMenuText, true};
-  const int menu_x = place.pbmenu.x + (place.pbmenu.w - skin::kMenuButton.w) / 2;
-  for (int i = 0; i < 5; ++i) {
-    const int y = place.pbmenu.y + 12 + i * kMenuButtonGap;
-    MakeButton(hwnd_, ids::ImgC0 + i, Bounds(menu_x, y, skin::kMenuButton.w, skin::kMenuButton.h),
-               kMenuCaptions[i], menu_look);
-  }
+  CreateButtons(0, hwnd_, IDR_MENU_BUTTONS);
 
   // ArrangePages: every page hidden, flat, right of the bar; then page 0.
   for (int i = 0; i < 4; ++i) {
@@ -294,6 +287,8 @@ void SettingsWindow::CreateControls() {
   }
   CreatePage0(pages_[0]);
   CreatePage1(pages_[1]);
+  CreateButtons(1, pages_[0], IDR_PAGE0_BUTTONS);
+  CreateButtons(2, pages_[1], IDR_PAGE1_BUTTONS);
   CreatePage2(pages_[2]);
   CreatePage3(pages_[3]);
   ShowPage(0);
@@ -326,6 +321,38 @@ HWND SettingsWindow::Edit(HWND page, int id, int x, int y, int w, DWORD style) {
   return edit;
 }
 
+void SettingsWindow::CreateButtons(std::size_t set, HWND owner, int description) {
+  buttons_[set] = std::make_unique<corva::win::ImageBtnContainer>(owner, instance_);
+  if (SUCCEEDED(buttons_[set]->LoadResource(description))) return;
+  buttons_[set].reset();
+  const int x = kPageMargin, w = skin::kPage.w - 2 * kPageMargin;
+  switch (set) {
+    case 0: {
+      const ButtonLook look{menu_looks_[0].get(), menu_looks_[1].get(), menu_looks_[2].get(),
+                            font_.get(), skin::kMenuText, true};
+      for (int i = 0; i < 5; ++i) {
+        MakeButton(hwnd_, ids::ImgC0 + i,
+                   Bounds(skin::kCorner.w + (skin::kMenu.w - skin::kMenuButton.w) / 2,
+                          skin::kTopL.h + 12 + i * kMenuButtonGap, skin::kMenuButton.w,
+                          skin::kMenuButton.h),
+                   kMenuCaptions[i], look);
+      }
+      break;
+    }
+    case 1:
+      PageButton(owner, ids::cmdBuscaTNX, L"Buscar equipo", x + w - skin::kPageButton.w, 50);
+      break;
+    default:
+      AddTooltip(PageButton(owner, ids::cmdbuscaPath, L"Examinar", x + w - skin::kPageButton.w, 145),
+                 L"Examinar carpetas");
+      AddTooltip(PageButton(owner, ids::cmdDelBita, L"Borrar Bitacora", x, 232),
+                 L" Elimina los registros en Bitacora");
+      AddTooltip(PageButton(owner, ids::cmdVerBita, L"Ver Bitacora", x + skin::kPageButton.w + 10, 232),
+                 L"Abre el archivo de Bitacora");
+      break;
+  }
+}
+
 HWND SettingsWindow::PageButton(HWND page, int id, const wchar_t* caption, int x, int y) {
   const ButtonLook look{button_looks_[0].get(), button_looks_[1].get(), button_looks_[2].get(),
                         button_font_.get(), RGB(255, 255, 255), false};
@@ -350,7 +377,6 @@ void SettingsWindow::CreatePage0(HWND p) {
                     skin::kConn.w, skin::kConn.h, p,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(ids::imgconn0)), instance_, nullptr);
   Label(p, ids::lblcpto, L"", x + 140, 54, 40, 20, heading_font_.get(), SS_LEFT | SS_CENTERIMAGE);
-  PageButton(p, ids::cmdBuscaTNX, L"Buscar equipo", skin::kPage.w - kPageMargin - skin::kPageButton.w, 50);
   const struct {
     int id;
     const wchar_t* caption;
@@ -386,13 +412,7 @@ void SettingsWindow::CreatePage1(HWND p) {
         x, 76, w, 44, font_.get());
   Label(p, ids::Label11, L"Directorio de Documentos sin Nombre", x, 126, w, 18, font_.get());
   Edit(p, ids::txtPathOffice, x, 148, w - skin::kPageButton.w - 8);
-  AddTooltip(PageButton(p, ids::cmdbuscaPath, L"Examinar", x + w - skin::kPageButton.w, 145),
-             L"Examinar carpetas");
   CheckBox(p, ids::chkbitacora, L"&Guardar eventos en Bit\u00E1cora", x, 200, w, BS_3STATE);
-  AddTooltip(PageButton(p, ids::cmdDelBita, L"Borrar Bitacora", x, 232),
-             L" Elimina los registros en Bitacora");
-  AddTooltip(PageButton(p, ids::cmdVerBita, L"Ver Bitacora", x + skin::kPageButton.w + 10, 232),
-             L"Abre el archivo de Bitacora");
 }
 
 void SettingsWindow::CreatePage2(HWND p) {

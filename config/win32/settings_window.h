@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "image_btn_host.h"
 #include "settings_form.h"
 #include "unique_resource.h"
 
@@ -51,6 +52,9 @@ class SettingsWindow final : public FormView {
              DWORD style = SS_LEFT);
   HWND CheckBox(HWND page, int id, const wchar_t* text, int x, int y, int w, DWORD style);
   HWND Edit(HWND page, int id, int x, int y, int w, DWORD style = 0);
+  // The buttons of a window from their saved description; where the button library cannot be
+  // loaded, plain buttons of the window's own stand in, so that the program stays usable.
+  void CreateButtons(std::size_t set, HWND owner, int description);
   HWND PageButton(HWND page, int id, const wchar_t* caption, int x, int y);
   void AddTooltip(HWND control, const wchar_t* text);
   void OnPaint();
@@ -65,6 +69,8 @@ class SettingsWindow final : public FormView {
   HWND tooltip_ = nullptr;
   std::array<HWND, 4> pages_{};
   std::unique_ptr<SettingsForm> core_;
+  // The ImageBtn instances: the menu's on the window, the buttons of pages 0 and 1 on them.
+  std::array<std::unique_ptr<corva::win::ImageBtnContainer>, 3> buttons_;
   bool saved_ = false;
 
   corva::win::unique_hbitmap top_l_, top_m_, top_dt_, corner_it_, corner_id_, corner_dd_, edge_im_, edge_dm_,

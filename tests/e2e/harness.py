@@ -557,6 +557,9 @@ class Corvaset(WindowsProgram):
         os.makedirs(program_dir, exist_ok=True)
         copy = os.path.join(program_dir, "Corvaset.exe")
         shutil.copy2(exe, copy)
+        library = os.path.join(os.path.dirname(exe), "lumbra.ocx")
+        if os.path.exists(library):
+            shutil.copy2(library, os.path.join(program_dir, "lumbra.ocx"))
         super().__init__(copy, wine, os.path.join(folder, "corvaset-wine.log"),
                          caption=CONFIG_CAPTION)
         self.folder = program_dir

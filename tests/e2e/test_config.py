@@ -12,6 +12,11 @@ from harness import (CONFIG_CAPTION, IDS, LOCATOR_CAPTION, MAIN_CAPTION, PROBE_O
 CFG = {"ImgC4": 104, "lblcpto": 203, "cmdBuscaTNX": 204, "chkejecutainicio": 205,
        "cmdDelBita": 227, "cmdVerBita": 228, "locLabel1": 300, "locLabel2": 301}
 
+# The window's buttons: ImgC(0..4), the search, browse and log buttons.
+BUTTONS = {100: "Inicio y Notificaciones", 101: "Guardar archivos", 102: "Opciones de Apagado",
+           103: "Información general", 104: "Salir", 204: "Buscar equipo", 225: "Examinar",
+           227: "Borrar Bitacora", 228: "Ver Bitacora"}
+
 # Every key the close writes, in order, "Commport" with its small p.
 SAVED_KEYS = [("Inicio", "Commport"), ("Inicio", "DataString"),
               ("Prefs", "InicioWin"), ("Prefs", "IniciaMin"), ("Prefs", "DCMaximiza"),
@@ -131,6 +136,11 @@ def case_first_run_finds_the_ups_on_com3(t):
     t.expect(t.probe.wait_gone(LOCATOR_CAPTION, 10000), "the locator stayed open")
     t.expect_equal(t.probe.text(CONFIG_CAPTION, CFG["lblcpto"]), "3", "lblcpto")
     t.expect_equal(sim.rx_bytes(), b"", "bytes the locator sent the UPS")
+    # Every button of the window is an ImageBtn instance, with its designed caption.
+    controls = t.probe.texts(CONFIG_CAPTION)
+    for cid, caption in BUTTONS.items():
+        cls, _, text = controls.get(cid, (None, None, None))
+        t.expect_equal((cls, text), ("LumbraImageBtn", caption), f"button {cid}")
     close_config(t, program)
     t.expect_equal(ini_keys_in_order(program.ini), SAVED_KEYS, "the keys written, in order")
     ini = program.read_ini()
