@@ -1,0 +1,110 @@
+"""The installer under Wine, silent, as a person's managed PC or a support script runs it: a
+per-user install, both programs started from their Start-menu shortcuts, an upgrade over the
+install that keeps the user's settings and log, and a silent uninstall that keeps them too."""
+
+import os
+import subprocess
+
+from harness import CONFIG_CAPTION, LOCATOR_CAPTION, MAIN_CAPTION, CaseFailure, wait_until
+
+VERSION = "17.1.1"
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvamon"
+PROGRAMS = ("Corvamon.exe", "Corvaset.exe", "lumbra.ocx")
+
+
+def user_folder(t):
+    users = os.path.join(t.wine.env["WINEPREFIX"], "drive_c", "users")
+    names = [n for n in os.listdir(users) if n.lower() not in ("public", "default")]
+    if not names:
+        raise CaseFailure(f"no user folder in {users}")
+    return os.path.join(users, names[0])
+
+
+def wine(t, *args, timeout=120):
+    """Runs a Windows command and answers its exit code and output. The output goes through a
+    file, not a pipe: a program it starts keeps its handles, and a pipe would stay open."""
+    out_path = os.path.join(t.folder, "wine-command.out")
+    with open(out_path, "wb") as out:
+        result = subprocess.run(["wine", *args], env=t.wine.env, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=subprocess.STDOUT, timeout=timeout,
+                                check=False)
+    with open(out_path, "rb") as out:
+        return result.returncode, out.read().decode("utf-8", "replace")
+
+
+def registry(t, value):
+    rc, out = wine(t, "reg", "query", UNINSTALL_KEY, "/v", value)
+    if rc != 0:
+        return None
+    for line in out.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) == 3 and parts[0] == value:
+            return parts[2].strip()
+    return None
+
+
+def started_from_shortcut(t, link, caption):
+    """Starts a program the way the Start menu does, and answers whether its window came."""
+    wine(t, "start", "/unix", link, timeout=60)
+    return t.probe.wait_window(caption, 30000, visible=False) is not None
+
+
+def case_silent_install_start_upgrade_and_uninstall(t):
+    setup = os.path.join(t.paths.dist_dir, f"Corvamon-setup-{VERSION}-x64.exe")
+    t.require(os.path.isfile(setup), f"no installer at {setup}: run scripts/build first")
+    home = user_folder(t)
+    folder = os.path.join(home, "AppData", "Local", "Programs", "Corvamon")
+    menu = os.path.join(home, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu",
+                        "Programs", "Corvamon")
+    t.stack.callback(wine, t, "taskkill", "/F", "/IM", "Corvamon.exe")
+    t.stack.callback(wine, t, "taskkill", "/F", "/IM", "Corvaset.exe")
+
+    # A silent install, per user: no administrator, a folder the user can write to.
+    rc, out = wine(t, setup, "/S")
+    t.require(rc == 0, f"the silent install failed ({rc}): {out.strip()}")
+    for name in PROGRAMS + ("Desinstalar.exe",):
+        t.expect(os.path.isfile(os.path.join(folder, name)), f"{name} not installed in {folder}")
+    for name in ("Corvamon.lnk", "Corvaset.lnk"):
+        t.expect(os.path.isfile(os.path.join(menu, name)), f"no Start-menu shortcut {name}")
+    t.expect_equal(registry(t, "DisplayVersion"), VERSION, "the Apps list's version")
+    t.expect_equal(registry(t, "DisplayName"), "Corvamon", "the Apps list's name")
+
+    # Both programs start from their shortcuts (Corvaset looks for the UPS first).
+    t.expect(started_from_shortcut(t, os.path.join(menu, "Corvamon.lnk"), MAIN_CAPTION),
+             "Corvamon did not start from its shortcut")
+    t.expect(started_from_shortcut(t, os.path.join(menu, "Corvaset.lnk"), LOCATOR_CAPTION)
+             or t.probe.wait_window(CONFIG_CAPTION, 1000, visible=False) is not None,
+             "Corvaset did not start from its shortcut")
+    wine(t, "taskkill", "/F", "/IM", "Corvamon.exe")
+    wine(t, "taskkill", "/F", "/IM", "Corvaset.exe")
+    t.expect(t.probe.wait_gone(MAIN_CAPTION, 10000), "Corvamon still runs after taskkill")
+
+    # The user's settings and log, then an upgrade over the install: both are kept.
+    ini = b"[Inicio]\r\nCommPort=3\r\nDataString=&&&10\r\n[Prefs]\r\nBitacora=1\r\n"
+    log = b"Inicio de Monitoreo KRD 07/12/2026  10:00:00\r\n\tOperacion Normal\r\n"
+    for name, data in (("Corvamon.ini", ini), ("Bitacora.txt", log)):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    rc, out = wine(t, setup, "/S")
+    t.require(rc == 0, f"the upgrade failed ({rc}): {out.strip()}")
+    for name, data in (("Corvamon.ini", ini), ("Bitacora.txt", log)):
+        with open(os.path.join(folder, name), "rb") as f:
+            t.expect_equal(f.read(), data, f"{name} after the upgrade")
+
+    # A start-up link as Corvaset makes it, then the silent uninstall.
+    startup = os.path.join(os.path.dirname(menu), "StartUp")
+    os.makedirs(startup, exist_ok=True)
+    link = os.path.join(startup, "Corvamon.lnk")
+    with open(os.path.join(menu, "Corvamon.lnk"), "rb") as src, open(link, "wb") as dst:
+        dst.write(src.read())
+    rc, out = wine(t, os.path.join(folder, "Desinstalar.exe"), "/S")
+    t.require(rc == 0, f"the silent uninstall failed ({rc}): {out.strip()}")
+    # The uninstaller runs on from a copy of itself, so that it can remove its own file.
+    gone = wait_until(lambda: not any(os.path.exists(os.path.join(folder, n))
+                                      for n in PROGRAMS + ("Desinstalar.exe",)), 30)
+    t.expect(gone, f"left in {folder}: {sorted(os.listdir(folder))}")
+    t.expect_equal(sorted(os.listdir(folder)), ["Bitacora.txt", "Corvamon.ini"],
+                   "what the silent uninstall left")
+    t.expect(not os.path.exists(menu), "the Start-menu folder is still there")
+    t.expect(not os.path.exists(link), "the start-up link is still there")
+    t.expect(registry(t, "DisplayName") is None, "still in the Apps list")
