@@ -47,6 +47,22 @@ constexpr int kPageMargin = 16;
 
 RECT Bounds(int x, int y, int w, int h) { return RECT{x, y, x + w, y + h}; }
 
+// Where the skin's pieces, the menu panel and the pages go in the window.
+SkinPlacement Placement() {
+  return ArrangeSkin(skin::kWindow.w, skin::kWindow.h,
+                     SkinSizes{{skin::kTopL.w, skin::kTopL.h},
+                               {skin::kTopM.w, skin::kTopM.h},
+                               {skin::kDT.w, skin::kDT.h},
+                               {skin::kCorner.w, skin::kCorner.h},
+                               {skin::kCorner.w, skin::kCorner.h},
+                               {skin::kCorner.w, skin::kCorner.h},
+                               skin::kEdge.w,
+                               skin::kEdge.h,
+                               skin::kMenu.w,
+                               skin::kBar.w,
+                               {skin::kPage.w, skin::kPage.h}});
+}
+
 }  // namespace
 
 std::unique_ptr<SettingsWindow> SettingsWindow::Create(HINSTANCE instance,
@@ -262,19 +278,7 @@ void SettingsWindow::CreateControls() {
   tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
                                nullptr, instance_, nullptr);
-  const SkinPlacement place = ArrangeSkin(
-      skin::kWindow.w, skin::kWindow.h,
-      SkinSizes{{skin::kTopL.w, skin::kTopL.h},
-                {skin::kTopM.w, skin::kTopM.h},
-                {skin::kDT.w, skin::kDT.h},
-                {skin::kCorner.w, skin::kCorner.h},
-                {skin::kCorner.w, skin::kCorner.h},
-                {skin::kCorner.w, skin::kCorner.h},
-                skin::kEdge.w,
-                skin::kEdge.h,
-                skin::kMenu.w,
-                skin::kBar.w,
-                {skin::kPage.w, skin::kPage.h}});
+  const SkinPlacement place = Placement();
 
   CreateButtons(0, hwnd_, IDR_MENU_BUTTONS);
 
@@ -469,19 +473,7 @@ void SettingsWindow::CreatePage3(HWND p) {
 void SettingsWindow::OnPaint() {
   paint_dc dc(hwnd_);
   ::FillRect(dc.get(), &dc.paint().rcPaint, frame_brush_.get());
-  const SkinPlacement place = ArrangeSkin(
-      skin::kWindow.w, skin::kWindow.h,
-      SkinSizes{{skin::kTopL.w, skin::kTopL.h},
-                {skin::kTopM.w, skin::kTopM.h},
-                {skin::kDT.w, skin::kDT.h},
-                {skin::kCorner.w, skin::kCorner.h},
-                {skin::kCorner.w, skin::kCorner.h},
-                {skin::kCorner.w, skin::kCorner.h},
-                skin::kEdge.w,
-                skin::kEdge.h,
-                skin::kMenu.w,
-                skin::kBar.w,
-                {skin::kPage.w, skin::kPage.h}});
+  const SkinPlacement place = Placement();
   unique_hdc source(::CreateCompatibleDC(dc.get()));
   const auto draw = [&](HBITMAP picture, const Rect& r) {
     if (!picture) return;

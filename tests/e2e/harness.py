@@ -548,20 +548,22 @@ class WindowsProgram:
             print(f"  warning: \"{self.caption}\" still listed after its process ended")
 
 
-class Corvaset(WindowsProgram):
-    """A copy of Corvaset.exe in the same program folder as Corvamon's, as the product installs
-    them; its Corvamon.ini and Bitacora.txt are the monitor's."""
+class ProductProgram(WindowsProgram):
+    """A copy of one of the product's programs in the case's program folder "Corvamon", as the
+    product installs them: beside it the button library, the Corvamon.ini and the Bitacora.txt
+    that both programs share."""
 
-    def __init__(self, exe, folder, wine):
+    def __init__(self, exe, folder, wine, name, caption):
         program_dir = os.path.join(folder, "Corvamon")
         os.makedirs(program_dir, exist_ok=True)
-        copy = os.path.join(program_dir, "Corvaset.exe")
+        copy = os.path.join(program_dir, f"{name}.exe")
         shutil.copy2(exe, copy)
+        # Their buttons come from the control library installed beside them.
         library = os.path.join(os.path.dirname(exe), "lumbra.ocx")
         if os.path.exists(library):
             shutil.copy2(library, os.path.join(program_dir, "lumbra.ocx"))
-        super().__init__(copy, wine, os.path.join(folder, "corvaset-wine.log"),
-                         caption=CONFIG_CAPTION)
+        super().__init__(copy, wine, os.path.join(folder, f"{name.lower()}-wine.log"),
+                         caption=caption)
         self.folder = program_dir
         self.ini = os.path.join(program_dir, "Corvamon.ini")
         self.event_log = os.path.join(program_dir, "Bitacora.txt")
@@ -573,29 +575,14 @@ class Corvaset(WindowsProgram):
         return read_ini(self.ini)
 
 
-class Corvamon(WindowsProgram):
-    """A copy of Corvamon.exe in its own program folder, with its Corvamon.ini."""
-
+class Corvaset(ProductProgram):
     def __init__(self, exe, folder, wine):
-        program_dir = os.path.join(folder, "Corvamon")
-        os.makedirs(program_dir, exist_ok=True)
-        copy = os.path.join(program_dir, "Corvamon.exe")
-        shutil.copy2(exe, copy)
-        # Its buttons come from the control library installed beside it.
-        library = os.path.join(os.path.dirname(exe), "lumbra.ocx")
-        if os.path.exists(library):
-            shutil.copy2(library, os.path.join(program_dir, "lumbra.ocx"))
-        super().__init__(copy, wine, os.path.join(folder, "corvamon-wine.log"),
-                         caption=MAIN_CAPTION)
-        self.folder = program_dir
-        self.ini = os.path.join(program_dir, "Corvamon.ini")
-        self.event_log = os.path.join(program_dir, "Bitacora.txt")
+        super().__init__(exe, folder, wine, "Corvaset", CONFIG_CAPTION)
 
-    def write_ini(self, sections):
-        write_ini(self.ini, sections)
 
-    def read_ini(self):
-        return read_ini(self.ini)
+class Corvamon(ProductProgram):
+    def __init__(self, exe, folder, wine):
+        super().__init__(exe, folder, wine, "Corvamon", MAIN_CAPTION)
 
 
 # ---------------------------------------------------------------- screenshots
