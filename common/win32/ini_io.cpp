@@ -19,9 +19,8 @@ std::string ReadSetting(std::string_view path, std::string_view section, std::st
 bool WriteSetting(std::string_view path, std::string_view section, std::string_view key,
                   std::string_view value) {
   const std::string stored = Utf8ToAnsi(StoredSettingValue(value));
-  ::WritePrivateProfileStringA(Utf8ToAnsi(section).c_str(), Utf8ToAnsi(key).c_str(),
-                               stored.c_str(), Utf8ToAnsi(path).c_str());
-  return true;
+  return ::WritePrivateProfileStringA(Utf8ToAnsi(section).c_str(), Utf8ToAnsi(key).c_str(),
+                                      stored.c_str(), Utf8ToAnsi(path).c_str()) != FALSE;
 }
 
 void LoadSettings(MonitorSettings& settings) {

@@ -15,8 +15,9 @@ inline constexpr unsigned kSettingBufferSize = 250;
 // One value; "0" when the file, the section or the key is missing.
 std::string ReadSetting(std::string_view path, std::string_view section, std::string_view key);
 
-// Writes one value; an empty value is written as a single blank. A failure of the profile
-// function is not reported: the answer is always true.
+// Writes one value; an empty value is written as a single blank. Answers whether the profile
+// function wrote it (a folder that is not there, a file that is read-only: false). Callers that
+// have nothing to do about a failure may go on regardless.
 bool WriteSetting(std::string_view path, std::string_view section, std::string_view key,
                   std::string_view value);
 

@@ -120,8 +120,8 @@ class LocatorWindow final : public LocatorView {
     }
     try {
       return self->Handle(msg, wp, lp);
-    } catch (const std::exception&) {
-      return 0;
+    } catch (...) {
+      return 0;  // nothing may leave a window procedure
     }
   }
 

@@ -70,13 +70,17 @@ std::unique_ptr<SettingsWindow> SettingsWindow::Create(HINSTANCE instance,
   std::unique_ptr<SettingsWindow> window(new SettingsWindow(instance, program_folder));
   if (!window->LoadPictures()) return nullptr;
 
+  // The class's icons are shared by the system: they outlive any one window.
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = &SettingsWindow::WndProc;
   wc.hInstance = instance;
   wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.hIcon = window->icon_big_.get();
-  wc.hIconSm = window->icon_small_.get();
+  wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVASET), IMAGE_ICON,
+                                             0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVASET), IMAGE_ICON,
+                                               ::GetSystemMetrics(SM_CXSMICON),
+                                               ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   wc.lpszClassName = kClassName;
   ::RegisterClassExW(&wc);
   WNDCLASSEXW page{};
@@ -174,12 +178,6 @@ bool SettingsWindow::LoadPictures() {
   button_font_ = font(12, true);
   page_brush_.reset(::CreateSolidBrush(skin::kPageBackground));
   frame_brush_.reset(::CreateSolidBrush(skin::kFrameBackground));
-  icon_big_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_CORVASET),
-                                                  IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
-                                                  ::GetSystemMetrics(SM_CYICON), 0)));
-  icon_small_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_CORVASET),
-                                                    IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                                    ::GetSystemMetrics(SM_CYSMICON), 0)));
   return top_l_ && menu_ && conn_[3];
 }
 
@@ -202,6 +200,8 @@ LRESULT CALLBACK SettingsWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
   } catch (const std::exception& error) {
     ::MessageBoxW(hwnd, Widen(error.what()).c_str(), L"Corvaset", MB_OK | MB_ICONSTOP);
     return 0;
+  } catch (...) {
+    return 0;  // nothing may leave a window procedure
   }
 }
 

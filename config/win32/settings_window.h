@@ -80,7 +80,6 @@ class SettingsWindow final : public FormView {
   HBITMAP conn_shown_ = nullptr;
   corva::win::unique_hfont font_, heading_font_, menu_font_, button_font_;
   corva::win::unique_hbrush page_brush_, frame_brush_;
-  corva::win::unique_hicon icon_big_, icon_small_;
 };
 
 }  // namespace corva::config::win

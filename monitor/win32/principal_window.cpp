@@ -62,16 +62,25 @@ std::unique_ptr<PrincipalWindow> PrincipalWindow::Create(HINSTANCE instance, Lin
                                                          const std::wstring& program_directory) {
   std::unique_ptr<PrincipalWindow> window(new PrincipalWindow(instance, links));
 
+  // Registered once, with icons the system shares: they live as long as the class, not as
+  // long as the first window.
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
-  wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = &PrincipalWindow::WndProc;
-  wc.hInstance = instance;
-  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.hIcon = window->icon_big_.get();
-  wc.hIconSm = window->icon_small_.get();
-  wc.lpszClassName = CORVA_MAIN_CLASS;
-  ::RegisterClassExW(&wc);
+  if (!::GetClassInfoExW(instance, CORVA_MAIN_CLASS, &wc)) {
+    wc = WNDCLASSEXW{};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = &PrincipalWindow::WndProc;
+    wc.hInstance = instance;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVAMON), IMAGE_ICON,
+                                               0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    wc.hIconSm = static_cast<HICON>(::LoadImageW(
+        instance, MAKEINTRESOURCEW(IDI_CORVAMON), IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+        ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    wc.lpszClassName = CORVA_MAIN_CLASS;
+    ::RegisterClassExW(&wc);
+  }
 
   // Sized to the skin, centred on the work area.
   const int dpi_y = [] {
@@ -112,12 +121,6 @@ std::unique_ptr<PrincipalWindow> PrincipalWindow::Create(HINSTANCE instance, Lin
 
 PrincipalWindow::PrincipalWindow(HINSTANCE instance, Links links)
     : instance_(instance), links_(links) {
-  icon_big_.reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVAMON),
-                                                  IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
-                                                  ::GetSystemMetrics(SM_CYICON), 0)));
-  icon_small_.reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVAMON),
-                                                    IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                                    ::GetSystemMetrics(SM_CYSMICON), 0)));
   auto ini = std::make_unique<IniFile>();
   core_ = std::make_unique<Principal>(PrincipalPorts{*this, *ini, links.MSComm1, links.MSComm2,
                                                      links.usb, tray_, links.log,
@@ -165,6 +168,9 @@ LRESULT PrincipalWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       ShowUnhandledError(error);
     } catch (const std::exception& error) {
       ShowUnhandledError(CorvaError(kObjectErrorBase, "Corvamon", error.what()));
+    } catch (...) {
+      // Nothing may leave a window procedure, whatever was thrown.
+      ShowUnhandledError(CorvaError(kObjectErrorBase, "Corvamon", "Error desconocido"));
     }
   }
   EndIfAsked();

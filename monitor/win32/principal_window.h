@@ -137,7 +137,6 @@ class PrincipalWindow final : public MainView {
   std::array<unique_hbitmap, 3> ImgBocina_, ImgMute_;
   HBITMAP IMBatG_picture_ = nullptr;
   HBITMAP ImgConn_picture_ = nullptr;
-  unique_hicon icon_big_, icon_small_;
   unique_hfont value_font_, narrow_value_font_, bat_font_, title_font_, small_font_;
   // IBClose, IBMin, IBMute and IBTest; after the pictures, which IBMute borrows.
   std::unique_ptr<ImageBtnContainer> buttons_;

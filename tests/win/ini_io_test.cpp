@@ -77,8 +77,9 @@ TEST_F(IniFileTest, AccentedTextIsStoredInTheAnsiCodePage) {
   EXPECT_EQ(ReadSetting(path_, "Prefs", "PathOffice"), "C:\\Año Línea");
 }
 
-TEST_F(IniFileTest, WritingToAFolderThatDoesNotExistIsNotReported) {
-  EXPECT_TRUE(WriteSetting("Z:\\no\\such\\folder\\Corvamon.ini", "Prefs", "AlarmaConSonido", "1"));
+// Fault: a write that failed answered true, so nobody could tell the settings were not saved.
+TEST_F(IniFileTest, WritingToAFolderThatDoesNotExistSaysSo) {
+  EXPECT_FALSE(WriteSetting("Z:\\no\\such\\folder\\Corvamon.ini", "Prefs", "AlarmaConSonido", "1"));
 }
 
 TEST_F(IniFileTest, LoadsAWholeFileWithTheConversionRules) {
