@@ -646,9 +646,21 @@ int CmdLaunch(int argc, wchar_t** argv) {
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
   }
-  if (!CreateProcessW(argv[3], command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                      nullptr, nullptr, &startup, &process)) {
-    Err(L"cannot start \"" + Escape(argv[3]) + L"\", error " + std::to_wstring(GetLastError()));
+  // Wine now and then fails a process creation right after its server restarted (error 1359):
+  // the start is tried again for a few seconds before it counts as failed.
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (CreateProcessW(argv[3], command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                       nullptr, nullptr, &startup, &process)) {
+      error = 0;
+      break;
+    }
+    error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) break;
+    Sleep(500);
+  }
+  if (error != 0) {
+    Err(L"cannot start \"" + Escape(argv[3]) + L"\", error " + std::to_wstring(error));
     if (job != nullptr) CloseHandle(job);
     return kNotFound;
   }
