@@ -27,6 +27,9 @@ std::optional<SerialSettings> ParseSerialSettings(std::string_view text);
 namespace comm {
 inline constexpr int kEventSend = 1;
 inline constexpr int kEventReceive = 2;
+// The device stopped answering reads (a USB-serial adapter unplugged, the far end gone): the
+// port can take nothing more until it is opened again.
+inline constexpr int kEventLost = 1100;
 }  // namespace comm
 
 class SerialPort {
@@ -56,7 +59,7 @@ class SerialPort {
   // Queues bytes for sending; false when the port is closed or the write fails.
   virtual bool Output(std::span<const std::uint8_t> bytes) = 0;
   virtual int OutBufferCount() const = 0;
-  // The event being reported (comm::kEventReceive or comm::kEventSend).
+  // The event being reported (comm::kEventReceive, comm::kEventSend or comm::kEventLost).
   virtual int CommEvent() const = 0;
 
   // The communication event handler (the control's OnComm).

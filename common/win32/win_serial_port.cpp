@@ -307,7 +307,9 @@ LRESULT CALLBACK WinSerialPort::WindowProc(HWND hwnd, UINT message, WPARAM wpara
 // UI thread. The handler may close (and reopen) the port, so RaiseOnComm comes last.
 void WinSerialPort::OnNotice(Notice notice, std::uint32_t generation) {
   if (!session_ || generation != generation_) return;  // posted before the port was closed
-  if (notice == Notice::kReceive) {
+  if (notice == Notice::kLost) {
+    comm_event_ = comm::kEventLost;
+  } else if (notice == Notice::kReceive) {
     std::size_t waiting = 0;
     {
       std::lock_guard lock(mutex_);
@@ -407,6 +409,7 @@ void WinSerialPort::Pump(Session& session, std::uint32_t generation) {
       reading = true;
     } else {
       read_failed = true;  // the device is gone; writes and the stop request still work
+      Post(Notice::kLost, generation);
     }
   };
 
@@ -415,6 +418,7 @@ void WinSerialPort::Pump(Session& session, std::uint32_t generation) {
     DWORD got = 0;
     if (!::GetOverlappedResult(port, &read_ov, &got, FALSE) || got == 0) {
       read_failed = true;
+      Post(Notice::kLost, generation);
       return;
     }
     Deliver(std::span(read_buffer.data(), got), generation);

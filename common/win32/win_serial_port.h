@@ -84,7 +84,7 @@ class WinSerialPort final : public corva::SerialPort {
 
  private:
   struct Session;
-  enum class Notice : WPARAM { kReceive = 1, kSend = 2 };
+  enum class Notice : WPARAM { kReceive = 1, kSend = 2, kLost = 3 };
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   void OnNotice(Notice notice, std::uint32_t generation);

@@ -29,10 +29,20 @@ enum class Control {
 
 // The main window's timers; all disabled when the window is created. TimerBitacora tries the
 // log entries that wait for a locked Bitacora.txt again, and runs only while any wait.
-enum class Timer { TimerUSB, TimerBuscaUSB, Timerdesconexion, TimerApagar, TimerBitacora };
-inline constexpr int kTimerCount = 5;
+// TimerBuscaSerial opens a serial port that was lost again, and runs only while it is lost.
+enum class Timer {
+  TimerUSB,
+  TimerBuscaUSB,
+  Timerdesconexion,
+  TimerApagar,
+  TimerBitacora,
+  TimerBuscaSerial
+};
+inline constexpr int kTimerCount = 6;
 inline constexpr int TimerIntervalMs(Timer t) {
-  return t == Timer::TimerBuscaUSB ? 5000 : t == Timer::TimerBitacora ? 2000 : 1000;
+  return t == Timer::TimerBuscaUSB || t == Timer::TimerBuscaSerial ? 5000
+         : t == Timer::TimerBitacora                               ? 2000
+                                                                   : 1000;
 }
 
 enum class LinkPicture { Serial, Usb };

@@ -201,6 +201,10 @@ void Principal::RestoreReceiveThreshold() {
 void Principal::OnSerialEvent() {
   if (unloaded_) return;
   SerialPort& port = ports_.MSComm1;
+  if (port.CommEvent() == comm::kEventLost) {
+    SerialLinkLost();
+    return;
+  }
   if (port.CommEvent() == protocol::kCommEventReceive) {
     if (!FrameLengthUsable()) {
       port.Input();  // nothing can be read without a frame length; keep the port drained
@@ -382,7 +386,24 @@ void Principal::OnTimer(Timer timer) {
     case Timer::Timerdesconexion: Timerdesconexion_Timer(); break;
     case Timer::TimerApagar: TimerApagar_Timer(); break;
     case Timer::TimerBitacora: TimerBitacora_Timer(); break;
+    case Timer::TimerBuscaSerial: TimerBuscaSerial_Timer(); break;
   }
+}
+
+void Principal::SerialLinkLost() {
+  if (ports_.MSComm1.PortOpen()) ports_.MSComm1.SetPortOpen(false);
+  reader_.Clear();
+  ports_.view.SetVisible(Control::lblmsg, true);
+  ports_.view.SetText(Control::lblmsg, text::kConnectionError);
+  if (!ports_.view.TimerEnabled(Timer::TimerBuscaSerial)) {
+    ports_.view.EnableTimer(Timer::TimerBuscaSerial, true);
+  }
+}
+
+void Principal::TimerBuscaSerial_Timer() {
+  if (!ports_.MSComm1.PortOpen() && !SetUpSerialLink(status_port_)) return;  // not back yet
+  ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
+  ports_.view.SetText(Control::lblmsg, "");
 }
 
 void Principal::TimerBitacora_Timer() {

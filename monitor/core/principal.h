@@ -226,6 +226,10 @@ class Principal {
   bool shutdown_running_ = false;
   void DecideShutdown(std::string_view event_text);
   void TimerBitacora_Timer();
+  // The serial device stopped answering: said in lblmsg, and the port is opened again every
+  // 5 s until it answers.
+  void SerialLinkLost();
+  void TimerBuscaSerial_Timer();
   bool unloaded_ = false;
 };
 

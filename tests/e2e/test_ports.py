@@ -34,3 +34,16 @@ def case_com3_from_the_settings_takes_frames_and_the_turn_off(t):
     sim.send("frame volt=0 period=16667 battery=155 line=1 mode=1")  # 30.00 %: shut down
     session.wait(15, "the frame at the threshold")
     expect_turnoff(t, sim, 7, sent_frame_ms(sim, "262626 0000 9B 415C 3131"))
+
+
+def case_a_serial_device_that_goes_away_is_reported(t):
+    """The far end of the cable goes away (upssim ends, as a pulled USB-serial adapter would):
+    the window says the connection failed instead of showing the last readings for good."""
+    sim, program = t.start_on_simulator(
+        {"Inicio": {"DataString": "&&&10"}, "Prefs": {"CierraconX": "1"}})
+    sim.send(LINE_POWER)
+    t.require(wait_label(t, "lblfr", "60.0 Hz"), "no frame reached the window")
+    sim.stop()
+    ok, detail = t.probe.wait_text(MAIN_CAPTION, IDS["lblmsg"], "Error en la conexión", 15000)
+    t.expect(ok, f"the lost device was not reported: {detail}")
+    t.expect(program.running(), f"Corvamon ended (exit {program.exit_code()})")

@@ -91,6 +91,33 @@ TEST_F(PrincipalTest, AComPortThatWillNotOpenFallsBackToCom1AndTheTurnOffFollows
   EXPECT_EQ(rig.MSComm2.sent, (Bytes{0x25, 0}));
 }
 
+// Fault: a serial read that failed (a USB-serial adapter pulled out) stopped reception for good,
+// and the window went on showing the last readings as if nothing had happened.
+TEST_F(PrincipalTest, ALostSerialDeviceIsSaidAndItsPortOpenedAgainOnceItIsBack) {
+  ini.Set("Inicio", "CommPort", "3");
+  Load();
+  MSComm1.Arrive({'&', '&', '&', 56, 120, 200, 65, 92, '0', '0'});
+  ASSERT_EQ(principal.FramesDecoded(), 1u);
+
+  MSComm1.Raise(comm::kEventLost);
+  EXPECT_FALSE(MSComm1.open);
+  EXPECT_EQ(view.Text(Control::lblmsg), "Error en la conexión");
+  EXPECT_TRUE(view.TimerEnabled(Timer::TimerBuscaSerial));
+  EXPECT_EQ(principal.FramesDecoded(), 1u);  // the event is not a frame
+
+  MSComm1.can_open = false;  // still unplugged at the next tick
+  principal.OnTimer(Timer::TimerBuscaSerial);
+  EXPECT_TRUE(view.TimerEnabled(Timer::TimerBuscaSerial));
+  MSComm1.can_open = true;
+  principal.OnTimer(Timer::TimerBuscaSerial);
+  EXPECT_TRUE(MSComm1.open);
+  EXPECT_EQ(MSComm1.port, 3);  // the same port as before
+  EXPECT_FALSE(view.TimerEnabled(Timer::TimerBuscaSerial));
+  EXPECT_EQ(view.Text(Control::lblmsg), "");
+  MSComm1.Arrive({'&', '&', '&', 56, 120, 200, 65, 92, '0', '0'});
+  EXPECT_EQ(principal.FramesDecoded(), 2u);
+}
+
 TEST_F(PrincipalTest, AUsbDeviceFoundStartsTheUsbTimerInsteadOfTheSerialPort) {
   usb.present = true;
   Load();
