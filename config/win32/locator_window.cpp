@@ -9,6 +9,7 @@
 #include "text.h"
 #include "unique_resource.h"
 #include "win_serial_port.h"
+#include "window_procedure.h"
 
 namespace corva::config::win {
 
@@ -35,7 +36,7 @@ class LocatorWindow final : public LocatorView {
   LocatorResult Run(HWND owner) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = &LocatorWindow::WndProc;
+    wc.lpfnWndProc = &corva::win::WindowProcedure<LocatorWindow>;
     wc.hInstance = instance_;
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = background_.get();
@@ -105,21 +106,11 @@ class LocatorWindow final : public LocatorView {
   }
 
  private:
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-      auto* self = static_cast<LocatorWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-      self->hwnd_ = hwnd;
-      ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<LocatorWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
-    if (msg == WM_NCDESTROY) {
-      ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-      self->hwnd_ = nullptr;
-      return ::DefWindowProcW(hwnd, msg, wp, lp);
-    }
+  friend LRESULT CALLBACK corva::win::WindowProcedure<LocatorWindow>(HWND, UINT, WPARAM, LPARAM);
+
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     try {
-      return self->Handle(msg, wp, lp);
+      return Handle(msg, wp, lp);
     } catch (...) {
       return 0;  // nothing may leave a window procedure
     }

@@ -3,18 +3,18 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
-#include <wrl/client.h>
 
 #include "text.h"
 #include "unique_resource.h"
 
 namespace corva::config::win {
 
+using corva::win::com_ptr;
 using corva::win::unique_file;
+using corva::win::unique_variant;
 
 namespace {
 
-using Microsoft::WRL::ComPtr;
 
 constexpr wchar_t kLogMissingText[] = L"No exite un archivo de Bit\u00E1cora";
 constexpr wchar_t kLogTitle[] = L"Archivo de Bit\u00E1cora";
@@ -56,57 +56,52 @@ class Dispatch {
   IDispatch* object_;
 };
 
-struct Variant {
-  VARIANT v;
-  Variant() { ::VariantInit(&v); }
-  explicit Variant(const std::wstring& text) : Variant() {
-    v.vt = VT_BSTR;
-    v.bstrVal = ::SysAllocString(text.c_str());
-  }
-  ~Variant() { ::VariantClear(&v); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-};
+// A text VARIANT for an automation call.
+void SetText(unique_variant& v, const std::wstring& text) {
+  v.reset();
+  v.vt = VT_BSTR;
+  v.bstrVal = ::SysAllocString(text.c_str());
+}
 
 bool CreateWithScriptHost(const std::wstring& link, const std::wstring& target,
                           const std::wstring& startup) {
   CLSID clsid{};
   if (FAILED(::CLSIDFromProgID(L"WScript.Shell", &clsid))) return false;
-  ComPtr<IDispatch> shell;
+  com_ptr<IDispatch> shell;
   if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                IID_PPV_ARGS(&shell)))) {
+                                IID_IDispatch, shell.put_void()))) {
     return false;
   }
-  Variant path(link);
-  Variant shortcut;
-  if (!Dispatch(shell.Get()).Call(L"CreateShortcut", DISPATCH_METHOD, &path.v, 1, &shortcut.v) ||
-      shortcut.v.vt != VT_DISPATCH) {
+  unique_variant path, shortcut;
+  SetText(path, link);
+  if (!Dispatch(shell.get()).Call(L"CreateShortcut", DISPATCH_METHOD, &path, 1, &shortcut) ||
+      shortcut.vt != VT_DISPATCH) {
     return false;
   }
-  Dispatch object(shortcut.v.pdispVal);
-  Variant style;
-  style.v.vt = VT_I4;
-  style.v.lVal = kStartupWindowStyle;
-  Variant target_text(target), startup_text(startup);
-  return object.Put(L"TargetPath", target_text.v) &&
-         object.Put(L"WorkingDirectory", startup_text.v) && object.Put(L"WindowStyle", style.v) &&
-         object.Put(L"IconLocation", target_text.v) &&
+  Dispatch object(shortcut.pdispVal);
+  unique_variant style, target_text, startup_text;
+  style.vt = VT_I4;
+  style.lVal = kStartupWindowStyle;
+  SetText(target_text, target);
+  SetText(startup_text, startup);
+  return object.Put(L"TargetPath", target_text) && object.Put(L"WorkingDirectory", startup_text) &&
+         object.Put(L"WindowStyle", style) && object.Put(L"IconLocation", target_text) &&
          object.Call(L"Save", DISPATCH_METHOD, nullptr, 0, nullptr);
 }
 
 bool CreateWithShellLink(const std::wstring& link, const std::wstring& target,
                          const std::wstring& startup) {
-  ComPtr<IShellLinkW> shell_link;
-  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_PPV_ARGS(&shell_link)))) {
+  com_ptr<IShellLinkW> shell_link;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                shell_link.put_void()))) {
     return false;
   }
-  ComPtr<IPersistFile> file;
+  const com_ptr<IPersistFile> file = shell_link.query<IPersistFile>();
   return SUCCEEDED(shell_link->SetPath(target.c_str())) &&
          SUCCEEDED(shell_link->SetWorkingDirectory(startup.c_str())) &&
          SUCCEEDED(shell_link->SetShowCmd(kStartupWindowStyle)) &&
-         SUCCEEDED(shell_link->SetIconLocation(target.c_str(), 0)) &&
-         SUCCEEDED(shell_link.As(&file)) && SUCCEEDED(file->Save(link.c_str(), TRUE));
+         SUCCEEDED(shell_link->SetIconLocation(target.c_str(), 0)) && file &&
+         SUCCEEDED(file->Save(link.c_str(), TRUE));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "log_tools.h"
 #include "resource.h"
 #include "text.h"
+#include "window_procedure.h"
 
 namespace corva::config::win {
 
@@ -73,7 +74,7 @@ std::unique_ptr<SettingsWindow> SettingsWindow::Create(HINSTANCE instance,
   // The class's icons are shared by the system: they outlive any one window.
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = &SettingsWindow::WndProc;
+  wc.lpfnWndProc = &corva::win::WindowProcedure<SettingsWindow>;
   wc.hInstance = instance;
   wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVASET), IMAGE_ICON,
@@ -181,24 +182,12 @@ bool SettingsWindow::LoadPictures() {
   return top_l_ && menu_ && conn_[3];
 }
 
-LRESULT CALLBACK SettingsWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* self = static_cast<SettingsWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-    self->hwnd_ = hwnd;
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<SettingsWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == WM_NCDESTROY) {
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->hwnd_ = nullptr;
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
-  }
+LRESULT SettingsWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   // No error goes through the window procedure.
   try {
-    return self->Handle(msg, wp, lp);
+    return Handle(msg, wp, lp);
   } catch (const std::exception& error) {
-    ::MessageBoxW(hwnd, Widen(error.what()).c_str(), L"Corvaset", MB_OK | MB_ICONSTOP);
+    ::MessageBoxW(hwnd_, Widen(error.what()).c_str(), L"Corvaset", MB_OK | MB_ICONSTOP);
     return 0;
   } catch (...) {
     return 0;  // nothing may leave a window procedure

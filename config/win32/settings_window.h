@@ -11,6 +11,7 @@
 #include "image_btn_host.h"
 #include "settings_form.h"
 #include "unique_resource.h"
+#include "window_procedure.h"
 
 namespace corva::config::win {
 
@@ -36,7 +37,8 @@ class SettingsWindow final : public FormView {
 
  private:
   SettingsWindow(HINSTANCE instance, std::wstring program_folder);
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  friend LRESULT CALLBACK corva::win::WindowProcedure<SettingsWindow>(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
   // Messages a page passes up to the window: commands, drawing and colours of its controls.

@@ -11,6 +11,7 @@
 #include "resource.h"
 #include "skin_layout.h"
 #include "text.h"
+#include "window_procedure.h"
 
 namespace corva::win {
 namespace {
@@ -70,7 +71,7 @@ std::unique_ptr<PrincipalWindow> PrincipalWindow::Create(HINSTANCE instance, Lin
     wc = WNDCLASSEXW{};
     wc.cbSize = sizeof(wc);
     wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = &PrincipalWindow::WndProc;
+    wc.lpfnWndProc = &WindowProcedure<PrincipalWindow>;
     wc.hInstance = instance;
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVAMON), IMAGE_ICON,
@@ -138,23 +139,6 @@ PrincipalWindow::~PrincipalWindow() {
 void PrincipalWindow::Show(int show_command) {
   ::ShowWindow(hwnd_, show_command);
   ::UpdateWindow(hwnd_);
-}
-
-LRESULT CALLBACK PrincipalWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
-    auto* self = static_cast<PrincipalWindow*>(create->lpCreateParams);
-    self->hwnd_ = hwnd;
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<PrincipalWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == WM_NCDESTROY) {
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->hwnd_ = nullptr;
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
-  }
-  return self->HandleMessage(msg, wp, lp);
 }
 
 LRESULT PrincipalWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {

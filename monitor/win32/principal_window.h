@@ -14,6 +14,7 @@
 #include "systray.h"
 #include "image_btn_host.h"
 #include "unique_resource.h"
+#include "window_procedure.h"
 
 namespace corva::win {
 
@@ -66,7 +67,7 @@ class PrincipalWindow final : public MainView {
 
  private:
   PrincipalWindow(HINSTANCE instance, Links links);
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  friend LRESULT CALLBACK WindowProcedure<PrincipalWindow>(HWND, UINT, WPARAM, LPARAM);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT Dispatch(UINT msg, WPARAM wp, LPARAM lp);
 
