@@ -322,7 +322,13 @@ class Probe:
 
     def windows(self):
         """Every top-level window: dicts with hwnd, cls, visible, pid, title."""
-        rc, lines, err = self.lines("list")
+        # Wine now and then fails to start a process right after its server restarted: a probe
+        # that could not run is asked again before the listing counts as failed.
+        for _ in range(3):
+            rc, lines, err = self.lines("list")
+            if rc == PROBE_OK:
+                break
+            time.sleep(0.5)
         if rc != PROBE_OK:
             raise CaseFailure(f"probe list failed ({rc}): {err}")
         result = []

@@ -2,7 +2,8 @@
 
 import os
 
-from harness import (BOX_TITLE, IDS, MAIN_CAPTION, PROBE_NOT_YET, PROBE_OK, wait_until)
+from harness import (BOX_TITLE, IDS, MAIN_CAPTION, PROBE_NOT_YET, PROBE_OK, CaseFailure,
+                     wait_until)
 
 SW_SHOWNOACTIVATE = 4
 
@@ -129,7 +130,11 @@ def case_started_shown_but_not_activated(t):
               f"no window \"{MAIN_CAPTION}\" within 30 s: {program.output()!r}")
 
     def hidden():
-        mains = [w for w in t.probe.windows() if w["title"] == MAIN_CAPTION]
+        try:
+            windows = t.probe.windows()
+        except CaseFailure:
+            return False  # a probe that could not look this time: look again
+        mains = [w for w in windows if w["title"] == MAIN_CAPTION]
         return bool(mains) and not any(w["visible"] for w in mains)
     t.expect(wait_until(hidden, 15), "the window did not hide itself in the tray (IniciaMin=1)")
 
