@@ -99,10 +99,14 @@ def case_silent_install_start_upgrade_and_uninstall(t):
         dst.write(src.read())
     rc, out = wine(t, os.path.join(folder, "Desinstalar.exe"), "/S")
     t.require(rc == 0, f"the silent uninstall failed ({rc}): {out.strip()}")
-    # The uninstaller runs on from a copy of itself, so that it can remove its own file.
-    gone = wait_until(lambda: not any(os.path.exists(os.path.join(folder, n))
-                                      for n in PROGRAMS + ("Desinstalar.exe",)), 30)
-    t.expect(gone, f"left in {folder}: {sorted(os.listdir(folder))}")
+    # The uninstaller runs on from a copy of itself, so that it can remove its own file: the
+    # exit code above comes before the work is done. The registry key is its last step.
+    def leftovers():
+        paths = [os.path.join(folder, n) for n in PROGRAMS + ("Desinstalar.exe",)]
+        return [p for p in paths + [menu, link] if os.path.exists(p)]
+    wait_until(lambda: not leftovers() and registry(t, "DisplayName") is None, 30)
+    t.expect(not any(p.startswith(folder) for p in leftovers()),
+             f"left in {folder}: {sorted(os.listdir(folder))}")
     t.expect_equal(sorted(os.listdir(folder)), ["Bitacora.txt", "Corvamon.ini"],
                    "what the silent uninstall left")
     t.expect(not os.path.exists(menu), "the Start-menu folder is still there")
