@@ -26,6 +26,15 @@ class HidDevice {
   // One output report exactly as given (report id first).
   virtual bool Write(std::span<const std::uint8_t> report) = 0;
   virtual void Close() = 0;
+
+  // The last call to the system that failed on the device: its name and the system's error
+  // code. Kept until the next failure, so that a lost device can be told apart from a refused
+  // read when the log of a support case is read.
+  struct Failure {
+    std::string_view operation;  // a static name, empty when nothing failed
+    std::uint32_t code = 0;
+  };
+  virtual Failure LastFailure() const { return {}; }
 };
 
 // How device errors reach the user: a message box, then the program ends when the system has

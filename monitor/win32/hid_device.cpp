@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <string>
 
 namespace corva::win {
 namespace {
@@ -36,7 +37,10 @@ bool WinHidDevice::Open(std::string_view product) {
   if (!device) return false;
   unique_handle read_done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   unique_handle write_done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!read_done || !write_done) return false;
+  if (!read_done || !write_done) {
+    Fail("CreateEvent");
+    return false;
+  }
   input_length_ = InputReportLengthOf(device.get());
   device_ = std::move(device);
   read_done_ = std::move(read_done);
@@ -55,6 +59,8 @@ bool WinHidDevice::Finish(OVERLAPPED& overlapped, DWORD wait_ms, DWORD& bytes, D
     return true;
   }
   error = ::GetLastError();
+  // A read cancelled for want of a report is the normal case, not a failure.
+  if (error != ERROR_OPERATION_ABORTED) Fail("GetOverlappedResult", error);
   return false;
 }
 
@@ -69,7 +75,10 @@ UsbRead WinHidDevice::Read(std::span<std::uint8_t> buffer, int wait_ms) {
   DWORD error = ERROR_SUCCESS;
   bool done = ::ReadFile(device_.get(), in_.data(), static_cast<DWORD>(in_.size()), nullptr,
                          &overlapped) != FALSE;
-  if (!done && ::GetLastError() != ERROR_IO_PENDING) return {UsbRead::Status::Lost, 0};
+  if (!done && ::GetLastError() != ERROR_IO_PENDING) {
+    Fail("ReadFile");
+    return {UsbRead::Status::Lost, 0};
+  }
   done = Finish(overlapped, static_cast<DWORD>(std::max(wait_ms, 0)), bytes, error);
   if (!done) {
     // Cancelled for want of a report, or the device failed the read: unplugged.
@@ -90,7 +99,10 @@ bool WinHidDevice::Write(std::span<const std::uint8_t> report) {
   // WriteFile does not change the bytes; the report stays alive until Finish has seen it end.
   const BOOL started = ::WriteFile(device_.get(), report.data(), static_cast<DWORD>(report.size()),
                                    nullptr, &overlapped);
-  if (!started && ::GetLastError() != ERROR_IO_PENDING) return false;
+  if (!started && ::GetLastError() != ERROR_IO_PENDING) {
+    Fail("WriteFile");
+    return false;
+  }
   DWORD bytes = 0;
   DWORD error = ERROR_SUCCESS;
   return Finish(overlapped, kWriteWaitMs, bytes, error) && bytes == report.size();
@@ -102,6 +114,14 @@ void WinHidDevice::Close() {
   read_done_.reset();
   write_done_.reset();
   input_length_ = 0;
+}
+
+void WinHidDevice::Fail(std::string_view operation, DWORD code) {
+  failure_ = {operation, static_cast<std::uint32_t>(code)};
+  std::wstring line = L"Corvamon: ";
+  line.append(operation.begin(), operation.end());
+  line += L" on the UPS's USB device failed, error " + std::to_wstring(code) + L"\n";
+  ::OutputDebugStringW(line.c_str());
 }
 
 void WinDeviceErrors::ReportDeviceError(std::string_view message) {

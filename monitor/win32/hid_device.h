@@ -36,9 +36,15 @@ class WinHidDevice final : public HidDevice {
   // The device's input report length (report id included), 0 when it did not say.
   std::size_t InputReportLength() const { return input_length_; }
 
+  Failure LastFailure() const override { return failure_; }
+
   static constexpr DWORD kWriteWaitMs = 50;
 
  private:
+  // Keeps GetLastError with the name of the call that failed, and says it on the debug output.
+  void Fail(std::string_view operation) { Fail(operation, ::GetLastError()); }
+  void Fail(std::string_view operation, DWORD code);
+
   // Waits for an overlapped transfer started on the device: at most `wait_ms`, then cancels it
   // and waits for it to end. Answers the transfer's result and the bytes moved.
   bool Finish(OVERLAPPED& overlapped, DWORD wait_ms, DWORD& bytes, DWORD& error);
@@ -48,6 +54,7 @@ class WinHidDevice final : public HidDevice {
   unique_handle read_done_, write_done_;
   std::size_t input_length_ = 0;
   std::vector<std::uint8_t> in_;
+  Failure failure_;
 };
 
 // The programs' device errors: AccessIODevice's ReportDeviceError.

@@ -282,9 +282,18 @@ TEST_F(WinHidDeviceTest, AWriteSendsExactlyTheReport) {
 }
 
 TEST_F(WinHidDeviceTest, AnUnpluggedDeviceIsLostAndThenClosed) {
+  EXPECT_EQ(Read(20).status, UsbRead::Status::Nothing);
+  EXPECT_EQ(device_.LastFailure().code, 0u) << "a read with nothing to read is no failure";
   pipe_.Unplug();
   EXPECT_EQ(Read(50).status, UsbRead::Status::Lost);
+  // The system's own error code is kept with the call that gave it.
+  const HidDevice::Failure read_failure = device_.LastFailure();
+  EXPECT_TRUE(read_failure.operation == "ReadFile" ||
+              read_failure.operation == "GetOverlappedResult") << read_failure.operation;
+  EXPECT_NE(read_failure.code, 0u);
+  EXPECT_NE(read_failure.code, static_cast<std::uint32_t>(ERROR_OPERATION_ABORTED));
   EXPECT_FALSE(device_.Write(Bytes{0, 1, 'A', 0, 0, 0, 0, 0, 0}));
+  EXPECT_NE(device_.LastFailure().code, 0u);
   device_.Close();
   EXPECT_FALSE(device_.IsOpen());
   EXPECT_EQ(Read(50).status, UsbRead::Status::Lost);
