@@ -19,7 +19,6 @@ Prints each run and the median, in seconds. The time includes starting Corvaset 
 """
 
 import os
-import pty
 import statistics
 import sys
 import time
@@ -31,11 +30,9 @@ LOCATOR_LABEL1 = 300
 
 def one_run(case, folder_name, silent):
     if silent:
+        # The simulator fed no scenario lines: ports that open and never say anything.
         for port in (1, 2):
-            master, slave = pty.openpty()
-            case.stack.callback(os.close, master)
-            case.stack.callback(os.close, slave)
-            case.wine.map_com(port, os.ttyname(slave))
+            case.wine.map_com(port, case.upssim(stdin_scenario=True).pty)
     else:
         not_a_port = os.path.join(case.folder, folder_name + "-no-port")
         os.makedirs(not_a_port, exist_ok=True)

@@ -403,9 +403,9 @@ class Upssim:
     # Even a harness killed outright leaves no simulator behind for long.
     LIFETIME_MS = 300000
 
-    def __init__(self, exe, folder, args=(), stdin_scenario=False):
-        self.log = os.path.join(folder, "upssim.log")
-        self.out = os.path.join(folder, "upssim.out")
+    def __init__(self, exe, folder, args=(), stdin_scenario=False, name="upssim"):
+        self.log = os.path.join(folder, f"{name}.log")
+        self.out = os.path.join(folder, f"{name}.out")
         cmd = [exe, *args, "--log", self.log, "--quiet", "--exit-after", str(self.LIFETIME_MS)]
         if stdin_scenario:
             cmd[1:1] = ["--scenario", "-"]
@@ -697,7 +697,9 @@ class Case:
         exe = self.paths.upssim
         if not os.path.isfile(exe):
             raise CaseFailure(f"no upssim at {exe}: run scripts/build first")
-        sim = Upssim(exe, self.folder, args, stdin_scenario)
+        # Each simulator of a case has files of its own: the first keeps the plain names.
+        n = len(self.simulators)
+        sim = Upssim(exe, self.folder, args, stdin_scenario, "upssim" if n == 0 else f"upssim{n + 1}")
         self.simulators.append(sim)
         self.stack.callback(sim.stop)
         print(f"  upssim on {sim.pty}")
