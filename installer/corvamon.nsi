@@ -24,7 +24,7 @@
   !error "DIST (the build's dist folder) is required"
 !endif
 !ifndef VERSION
-  !define VERSION "17.1.1"
+  !error "VERSION (as in common/core/product_version.h) is required"
 !endif
 !ifndef OUTFILE
   !define OUTFILE "${DIST}\Corvamon-setup-${VERSION}.exe"

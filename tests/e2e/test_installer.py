@@ -3,11 +3,25 @@ per-user install, both programs started from their Start-menu shortcuts, an upgr
 install that keeps the user's settings and log, and a silent uninstall that keeps them too."""
 
 import os
+import re
 import subprocess
 
-from harness import CONFIG_CAPTION, LOCATOR_CAPTION, MAIN_CAPTION, CaseFailure, wait_until
+from harness import (CONFIG_CAPTION, LOCATOR_CAPTION, MAIN_CAPTION, SOURCE_DIR, CaseFailure,
+                     wait_until, windows_path)
 
-VERSION = "17.1.1"
+
+def product_version():
+    with open(os.path.join(SOURCE_DIR, "common", "core", "product_version.h")) as f:
+        return re.search(r'#define CORVA_VERSION "([^"]+)"', f.read()).group(1)
+
+
+VERSION = product_version()
+# What each installed file says of itself: product name, version and description.
+FILE_VERSIONS = {
+    "Corvamon.exe": ("Corvamon", VERSION + ".0", "Corvamon - Monitor de UPS"),
+    "Corvaset.exe": ("Corvamon", VERSION + ".0", "Corvaset - Configuración de Corvamon"),
+    "lumbra.ocx": ("Lumbra", "2.0.0.0", "Boton BRAX (Texto e Imagen tipo Lumbra)"),
+}
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvamon"
 PROGRAMS = ("Corvamon.exe", "Corvaset.exe", "lumbra.ocx")
 
@@ -67,6 +81,15 @@ def case_silent_install_start_upgrade_and_uninstall(t):
     for name in ("Corvamon.lnk", "Corvaset.lnk"):
         t.expect(os.path.isfile(os.path.join(menu, name)), f"no Start-menu shortcut {name}")
     t.expect_equal(registry(t, "DisplayVersion"), VERSION, "the Apps list's version")
+    for name, (product, version, description) in FILE_VERSIONS.items():
+        rc, out, err = t.probe.call("version", windows_path(os.path.join(folder, name)))
+        t.require(rc == 0, f"no version resource in {name}: {err.strip()}")
+        lines = out.splitlines()
+        t.expect_equal(lines[0], version, f"{name}'s fixed version")
+        t.expect_equal(dict(line.split("=", 1) for line in lines[1:]),
+                       {"ProductName": product, "ProductVersion": version,
+                        "FileVersion": version, "FileDescription": description},
+                       f"{name}'s version texts")
     t.expect_equal(registry(t, "DisplayName"), "Corvamon", "the Apps list's name")
 
     # Both programs start from their shortcuts (Corvaset looks for the UPS first).

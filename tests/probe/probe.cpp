@@ -17,6 +17,10 @@
 //   probe rect CAPTION                             the window's screen rectangle: x y width height
 //   probe close CAPTION TIMEOUT                    asks the window to close, waits until it is gone
 //   probe tray-dblclick CAPTION                    what a double-click on the tray icon sends
+//   probe version FILE                             the file's version resource: its fixed
+//                                                  version, then one NAME=TEXT line for each of
+//                                                  ProductName, ProductVersion, FileVersion and
+//                                                  FileDescription of its first translation
 //   probe launch SHOW EXE [ARGS...]                starts EXE with the show command SHOW (as a
 //                                                  shortcut would), prints STARTED, waits for it
 //                                                  and exits with its exit code; ending the probe
@@ -627,6 +631,51 @@ int CmdLock(const Args& a) {
   return kOk;
 }
 
+int CmdVersion(const Args& a) {
+  if (a.positional.size() != 1) return kUsage;
+  const std::wstring& path = a.positional[0];
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  std::vector<BYTE> data(size);
+  if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, data.data())) {
+    Err(L"no version resource in \"" + Escape(path) + L"\", error " +
+        std::to_wstring(GetLastError()));
+    return kNotFound;
+  }
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
+    Err(L"no fixed version in \"" + Escape(path) + L"\"");
+    return kNotFound;
+  }
+  Out(std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+      std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+      std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
+      std::to_wstring(LOWORD(fixed->dwFileVersionLS)));
+  struct Translation {
+    WORD language, code_page;
+  }* translations = nullptr;
+  if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                      reinterpret_cast<void**>(&translations), &length) ||
+      length < sizeof(Translation)) {
+    Err(L"no translation in \"" + Escape(path) + L"\"");
+    return kNotFound;
+  }
+  wchar_t block[64];
+  swprintf(block, 64, L"\\StringFileInfo\\%04x%04x\\", translations[0].language,
+           translations[0].code_page);
+  for (const wchar_t* name : {L"ProductName", L"ProductVersion", L"FileVersion",
+                              L"FileDescription"}) {
+    wchar_t* text = nullptr;
+    const std::wstring query = std::wstring(block) + name;
+    const bool found = VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&text),
+                                      &length) && text != nullptr;
+    Out(std::wstring(name) + L"=" + (found ? Escape(text) : std::wstring()));
+  }
+  return kOk;
+}
+
 int CmdLaunch(int argc, wchar_t** argv) {
   // Arguments are taken as they stand: the program's own may look like the probe's flags.
   if (argc < 4) return kUsage;
@@ -690,6 +739,7 @@ constexpr wchar_t kUsageText[] =
     L"       probe launch SHOW EXE [ARGS...]\n"
     L"       probe lock FILE HOLD\n"
     L"       probe tray-dblclick CAPTION\n"
+    L"       probe version FILE\n"
     L"times in ms; exit 0 done, 1 not in time, 2 usage, 3 not found, 4 not clickable,\n"
     L"5 target not answering\n";
 
@@ -728,6 +778,8 @@ int Run(int argc, wchar_t** argv) {
     rc = CmdClose(a);
   } else if (cmd == L"tray-dblclick") {
     rc = CmdTrayDoubleClick(a);
+  } else if (cmd == L"version") {
+    return CmdVersion(a);
   } else if (cmd == L"lock") {
     rc = CmdLock(a);
   } else {

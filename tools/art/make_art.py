@@ -867,6 +867,7 @@ def rc_file():
         "#include <winver.h>",
         "#include <winuser.h>",
         "#include \"resource.h\"",
+        "#include \"product_version.h\"",
         "",
         "LANGUAGE 0x0A, 0x03 // Spanish (modern sort)",
         "",
@@ -884,8 +885,8 @@ def rc_file():
         "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"corvamon.manifest\"",
         "",
         "VS_VERSION_INFO VERSIONINFO",
-        " FILEVERSION 1,0,0,0",
-        " PRODUCTVERSION 1,0,0,0",
+        " FILEVERSION CORVA_VERSION_MAJOR,CORVA_VERSION_MINOR,CORVA_VERSION_PATCH,0",
+        " PRODUCTVERSION CORVA_VERSION_MAJOR,CORVA_VERSION_MINOR,CORVA_VERSION_PATCH,0",
         " FILEFLAGSMASK VS_FFI_FILEFLAGSMASK",
         " FILEFLAGS 0x0L",
         " FILEOS VOS_NT_WINDOWS32",
@@ -898,12 +899,12 @@ def rc_file():
         "        BEGIN",
         "            VALUE \"CompanyName\", \"KRD\"",
         "            VALUE \"FileDescription\", \"Corvamon - Monitor de UPS\"",
-        "            VALUE \"FileVersion\", \"1.0.0.0\"",
+        "            VALUE \"FileVersion\", CORVA_VERSION_FULL",
         "            VALUE \"InternalName\", \"Corvamon\"",
         "            VALUE \"LegalCopyright\", \"(C) 2026 KRD\"",
         "            VALUE \"OriginalFilename\", \"Corvamon.exe\"",
-        "            VALUE \"ProductName\", \"Corvamon\"",
-        "            VALUE \"ProductVersion\", \"1.0.0.0\"",
+        "            VALUE \"ProductName\", CORVA_PRODUCT_NAME",
+        "            VALUE \"ProductVersion\", CORVA_VERSION_FULL",
         "        END",
         "    END",
         "    BLOCK \"VarFileInfo\"",
@@ -921,7 +922,7 @@ def rc_file():
 def manifest():
     return """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
-  <assemblyIdentity type="win32" name="KRD.Corvamon" version="1.0.0.0" processorArchitecture="*"/>
+  <assemblyIdentity type="win32" name="KRD.Corvamon" version="17.1.1.0" processorArchitecture="*"/>
   <description>Corvamon - Monitor de UPS</description>
   <dependency>
     <dependentAssembly>
