@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_property_bag.h"
 #include "painter.h"
 
 namespace lumbra::win {
@@ -154,62 +155,7 @@ namespace {
 
 constexpr std::uint32_t kStreamMagic = 0x4E54424C;  // "LBTN"
 
-class MemoryBag final : public IPropertyBag {
- public:
-  struct Entry {
-    std::wstring name;
-    unique_variant value;
-  };
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
-      *out = static_cast<IPropertyBag*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
-  STDMETHODIMP Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
-    if (!name || !var) return E_POINTER;
-    for (const auto& e : entries) {
-      if (::lstrcmpiW(e->name.c_str(), name) != 0) continue;
-      if (var->vt == VT_EMPTY) return ::VariantCopy(var, &e->value);
-      return ::VariantChangeType(var, &e->value, 0, var->vt);
-    }
-    return E_INVALIDARG;
-  }
-  STDMETHODIMP Write(LPCOLESTR name, VARIANT* var) override {
-    if (!name || !var) return E_POINTER;
-    try {
-      for (auto& e : entries) {
-        if (::lstrcmpiW(e->name.c_str(), name) == 0) {
-          e->value.reset();
-          return ::VariantCopy(&e->value, var);
-        }
-      }
-      auto e = std::make_unique<Entry>();
-      e->name = name;
-      HRESULT hr = ::VariantCopy(&e->value, var);
-      if (SUCCEEDED(hr)) entries.push_back(std::move(e));
-      return hr;
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
-  }
-
-  std::vector<std::unique_ptr<Entry>> entries;
-
- private:
-  ULONG refs_ = 1;
-};
+using MemoryBag = corva::win::MemoryPropertyBag;
 
 template <typename T>
 HRESULT Put(IStream* s, const T& v) {
@@ -245,15 +191,15 @@ HRESULT GetText(IStream* s, std::wstring& text) {
 
 HRESULT CreateMemoryBag(IPropertyBag** out) {
   if (!out) return E_POINTER;
-  *out = new (std::nothrow) MemoryBag();
+  *out = MemoryBag::Create().detach();
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT SaveMemoryBag(IPropertyBag* bag, IStream* stream) {
   auto* memory = static_cast<MemoryBag*>(bag);
   HRESULT hr = Put(stream, kStreamMagic);
-  if (SUCCEEDED(hr)) hr = Put(stream, static_cast<std::uint32_t>(memory->entries.size()));
-  for (const auto& e : memory->entries) {
+  if (SUCCEEDED(hr)) hr = Put(stream, static_cast<std::uint32_t>(memory->entries().size()));
+  for (const auto& e : memory->entries()) {
     if (FAILED(hr)) break;
     hr = PutText(stream, e->name.c_str(), static_cast<std::uint32_t>(e->name.size()));
     const VARIANT& v = e->value;
