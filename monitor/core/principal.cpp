@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-
-#include <cmath>
 #include <optional>
 
 #include "corva_funciones.h"
@@ -27,11 +25,6 @@ constexpr int kSendTimeoutMs = 3000;
 Principal::Principal(PrincipalPorts ports) : ports_(std::move(ports)), log_(ports_.log) {
   ports_.MSComm1.SetOnComm([this] { OnSerialEvent(); });
   ports_.MSComm2.SetOnComm([this] { OnTurnOffPortEvent(); });
-}
-
-bool Principal::FrameLengthUsable() const {
-  return Settings.FrameLength == protocol::kAmpFrameLength ||
-         Settings.FrameLength == protocol::kStarFrameLength;
 }
 
 void Principal::Load(const std::string& program_directory) {
@@ -224,57 +217,11 @@ void Principal::OnSerialEvent() {
 }
 
 void Principal::ProcessStatusFrame() {
-  // Each step reads only what it can: a byte outside the frame, an overflowing reading or a
-  // division by zero skips that step and leaves its values as they were.
-  const std::size_t length = static_cast<std::size_t>(std::max<int>(0, Settings.FrameLength));
-  const std::size_t first = UsbMode ? 1 : 0;
-  std::vector<std::uint8_t> frame(length, 0);
-  for (std::size_t i = 0; i < length && first + i < FrameBuffer.size(); ++i) {
-    frame[i] = FrameBuffer[first + i];
-  }
-  last_frame_ = frame;
+  last_frame_ = FrameFromBuffer(FrameBuffer, Settings.FrameLength, UsbMode);
   ++frames_decoded_;
-  const auto at = [&frame](int position) -> std::optional<std::uint8_t> {
-    if (position < 0 || static_cast<std::size_t>(position) >= frame.size()) return std::nullopt;
-    return frame[static_cast<std::size_t>(position)];
-  };
-
-  readings_ = Readings{};
-  int offset = 0;
-  if (auto b = at(1); b && *b == protocol::kStarHeaderByte) offset = 1;
-
-  if (auto b = at(protocol::kPosBattery - offset)) {
-    readings_.battery = BatteryPercentFromByte(*b, OnBattery);
-    BatteryPercent = readings_.battery;
-  }
-  if (auto b = at(protocol::kPosLineStatus - offset)) readings_.line_class = LineClassFromByte(*b);
-
-  const auto mode = at(protocol::kPosMode - offset);
-  if (mode && *mode == '0') {
-    if (offset == 0) {
-      const auto high = at(protocol::kPosVoltageHigh);
-      const auto low = at(protocol::kPosVoltageLow);
-      if (high && low) {
-        if (const auto reading = ReadingFromBytes(*high, *low)) {
-          readings_.voltage = VoltageFromReading(std::sqrt(static_cast<double>(*reading)), 0, UsbMode);
-        }
-      }
-    } else if (auto b = at(protocol::kPosVoltageLow)) {
-      readings_.voltage = VoltageFromReading(0, *b, UsbMode);
-    }
-    const auto high = at(protocol::kPosPeriodHigh);
-    const auto low = at(protocol::kPosPeriodLow);
-    if (high && low) {
-      if (const auto reading = ReadingFromBytes(*high, *low)) {
-        if (const auto hz = FrequencyFromPeriod(*reading)) readings_.frequency = *hz;
-      }
-    }
-  } else if (mode) {
-    readings_.voltage = 0;
-    readings_.frequency = 60.0;
-  }
-
-  if (mode) readings_.mode_text = ApplyOperatingMode(*mode);
+  readings_ = DecodeStatusFrame(last_frame_, UsbMode, OnBattery);
+  if (readings_.battery_read) BatteryPercent = readings_.battery;
+  if (readings_.mode) ApplyOperatingMode(*readings_.mode);
 
   if (LastLogEntry.empty() && Settings.Bitacora != 0) {
     WriteLogEntry(text::kLogStart,
@@ -319,17 +266,14 @@ void Principal::ProcessStatusFrame() {
   }
 }
 
-std::string Principal::BatteryText() const {
-  return FormatNumber(readings_.battery, "##0.#0", separators_.decimal) + " %";
-}
+std::string Principal::BatteryText() const { return corva::BatteryText(readings_, separators_); }
 
 std::string Principal::VoltageText() const {
-  return OnBattery ? std::string(text::kMonitoring)
-                   : FormatNumber(readings_.voltage, "##0.0", separators_.decimal) + " Volts";
+  return corva::VoltageText(readings_, OnBattery, separators_);
 }
 
 std::string Principal::FrequencyText() const {
-  return FormatNumber(readings_.frequency, "#0.0", separators_.decimal) + " Hz";
+  return corva::FrequencyText(readings_, separators_);
 }
 
 std::string Principal::ApplyOperatingMode(std::uint8_t mode) {

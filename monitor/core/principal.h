@@ -16,6 +16,7 @@
 #include "reboot.h"
 #include "serial_frame_reader.h"
 #include "serial_port.h"
+#include "status_decoder.h"
 
 namespace corva {
 
@@ -118,15 +119,8 @@ class Principal {
   bool FirstActivation = false;
   bool TrayIconPresent = false;
 
-  // What the frame being decoded reads, as the window shows it.
-  struct Readings {
-    double battery = 0;
-    double voltage = 0;
-    double frequency = 0;
-    std::string line_class;
-    std::string mode_text;
-  };
-  const Readings& CurrentReadings() const { return readings_; }
+  // What the last frame decoded read.
+  const StatusReadings& CurrentReadings() const { return readings_; }
   std::uint64_t ShutdownSequenceRuns() const { return shutdown_runs_; }
   // Whether the system has taken the shutdown request.
   bool ShutdownAccepted() const { return shutdown_accepted_; }
@@ -136,7 +130,7 @@ class Principal {
   const std::vector<std::uint8_t>& LastFrame() const { return last_frame_; }
   std::uint64_t FramesDecoded() const { return frames_decoded_; }
   // Whether FrameLength names a frame kind the monitor can read (9 or 10).
-  bool FrameLengthUsable() const;
+  bool FrameLengthUsable() const { return corva::FrameLengthUsable(Settings.FrameLength); }
 
  private:
   // Sets up MSComm1 for the status frames on `port` and opens it; answers whether it opened.
@@ -179,7 +173,7 @@ class Principal {
   std::vector<std::uint8_t> last_frame_;
   std::uint64_t frames_decoded_ = 0;
   EventLogWriter log_;
-  Readings readings_;
+  StatusReadings readings_;
   Separators separators_;
   std::uint64_t shutdown_runs_ = 0;
   // The sequence (documents, UPS signal) runs once; a refused shutdown is asked for again.
