@@ -45,7 +45,7 @@ void Principal::Load(const std::string& program_directory) {
 
   // Run state.
   UsbMode = true;
-  FramePos = 1;
+  usb_frames_.Restart();
   FrameBuffer.assign(static_cast<std::size_t>(std::max<int>(0, 2 * Settings.FrameLength + 1)), 0);
   UsbOpen = false;
   UsbDisconnected = false;

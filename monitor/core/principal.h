@@ -17,6 +17,7 @@
 #include "serial_frame_reader.h"
 #include "serial_port.h"
 #include "status_decoder.h"
+#include "usb_frame_assembler.h"
 
 namespace corva {
 
@@ -78,6 +79,8 @@ class Principal {
   void OnTimer(Timer timer);
 
   // USB link (principal_usb.cpp).
+  // Reads the USB reports that have come, within a tick's allowance, until a whole frame is in
+  // FrameBuffer. Answers whether one is; it is not decoded here.
   bool AssembleUsbFrame();
   void HandleUsbDisconnect();
   void ReconnectUsb();
@@ -106,7 +109,6 @@ class Principal {
   // State shared by the monitor's parts, under its own names.
   MonitorSettings Settings;
   std::vector<std::uint8_t> FrameBuffer;
-  std::int16_t FramePos = 1;
   bool UsbMode = true;
   bool UsbOpen = false;
   bool UsbDisconnected = false;
@@ -118,6 +120,9 @@ class Principal {
   std::int16_t DisconnectSeconds = 0;
   bool FirstActivation = false;
   bool TrayIconPresent = false;
+
+  // Where the next byte of the USB frame begun goes in FrameBuffer (1 between frames).
+  std::int16_t FramePos() const { return usb_frames_.FramePos(); }
 
   // What the last frame decoded read.
   const StatusReadings& CurrentReadings() const { return readings_; }
@@ -146,28 +151,12 @@ class Principal {
   std::string VoltageText() const;
   std::string FrequencyText() const;
 
-  // --- USB link state (principal_usb.cpp) ---
-  // Starts a tick's allowance of reads: how many reports it may take and how long it may wait.
-  void BeginUsbReads();
-  // The wait of the next read in this tick, taken from the tick's allowance.
-  int NextUsbReadWaitMs();
-  int usb_reads_left_ = 0;
-  int usb_wait_left_ms_ = 0;
-  bool usb_first_read_ = true;
-  // The link answered that the device is gone; the tick hands over to the search.
-  bool usb_lost_ = false;
   // A tick or a search started again from inside DoEvents returns at once.
   bool usb_tick_running_ = false;
   bool usb_search_running_ = false;
-  // One report as the device sends it: report id, count, data.
-  std::vector<std::uint8_t> usb_report_;
-  // Where in the frame begun so far each of its reports started (0 for the first), and the
-  // frame's bytes while a report is being added to them.
-  std::vector<std::size_t> usb_report_starts_;
-  std::vector<std::uint8_t> usb_held_;
-  // --- end of USB link state ---
 
   PrincipalPorts ports_;
+  UsbFrameAssembler usb_frames_{ports_.usb};
   SerialFrameReader reader_{0};
   bool frame_received_ = false;
   std::vector<std::uint8_t> last_frame_;

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<int> waits(usb.waits.begin() + static_cast<std::ptrdiff_t>(before),
                                  usb.waits.end());
     if (waits.size() > 8 || std::accumulate(waits.begin(), waits.end(), 0) > 60) std::abort();
-    if (principal.FramePos < 1 || principal.FramePos > length) std::abort();
+    if (principal.FramePos() < 1 || principal.FramePos() > length) std::abort();
     if (principal.FrameBuffer.size() != buffer_size) std::abort();
     if (principal.FramesDecoded() != decoded) {
       decoded = principal.FramesDecoded();

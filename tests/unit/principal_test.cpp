@@ -30,7 +30,7 @@ TEST_F(PrincipalTest, StartsOnTheSerialLinkWithTheDesignedPortSetUp) {
   EXPECT_EQ(usb.searches, std::vector<std::string>{"Corvamon"});
   EXPECT_FALSE(principal.UsbMode);
   EXPECT_FALSE(principal.UsbOpen);
-  EXPECT_EQ(principal.FramePos, 1);
+  EXPECT_EQ(principal.FramePos(), 1);
   EXPECT_TRUE(principal.FirstActivation);
   EXPECT_TRUE(principal.LastLogEntry.empty());
   EXPECT_EQ(MSComm1.port, 1);

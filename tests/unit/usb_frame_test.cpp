@@ -106,7 +106,7 @@ TEST_F(UsbFrameTest, AFrameInOneReportIsShownInTheSameTick) {
   EXPECT_EQ(principal.LastFrame(), Frame('0'));
   EXPECT_EQ(view.Text(Control::lblvolt), "121.2 Volts");
   EXPECT_EQ(view.Text(Control::lblbat), "80.00 %");
-  EXPECT_EQ(principal.FramePos, 1);
+  EXPECT_EQ(principal.FramePos(), 1);
 }
 
 TEST_F(UsbFrameTest, AFrameSplitSevenAndThreeIsJoined) {
@@ -123,7 +123,7 @@ TEST_F(UsbFrameTest, AFrameSplitSevenAndThreeIsJoined) {
   usb.device.Chunk(Part(next, 0, 7));
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 1u);
-  EXPECT_EQ(principal.FramePos, 8);
+  EXPECT_EQ(principal.FramePos(), 8);
   usb.device.Chunk(Part(next, 7, 3));
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 2u);
@@ -147,7 +147,7 @@ TEST_F(UsbFrameTest, ABadHeaderIsDroppedAndTheNextFrameIsReadInStep) {
   usb.device.Chunk(bad);
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_EQ(principal.FramePos, 1);
+  EXPECT_EQ(principal.FramePos(), 1);
   EXPECT_FALSE(principal.OnBattery);  // its '1' was never read
 
   usb.device.Chunk(Frame('0'));
@@ -163,7 +163,7 @@ TEST_F(UsbFrameTest, AHeaderBrokenAcrossReportsStartsAgainFromTheReportThatBroke
   usb.device.Chunk({0x41, 56, 120, 200, 65, 92, '0', '1'});
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_EQ(principal.FramePos, 1);
+  EXPECT_EQ(principal.FramePos(), 1);
   EXPECT_EQ(Bytes(principal.FrameBuffer.begin() + 1, principal.FrameBuffer.begin() + 11), Bytes(10, 0));
 
   // "&" then a whole 0xFF frame: the frame is taken from the report that broke the header.
@@ -213,7 +213,7 @@ TEST_F(UsbFrameTest, ACountByteLargerThanTheReportCarriesIsNotTaken) {
   usb.device.Report({0, 10, 0x26, 0x26, 0x26});  // the rest of the report never came
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_EQ(principal.FramePos, 1);
+  EXPECT_EQ(principal.FramePos(), 1);
   EXPECT_FALSE(principal.OnBattery);
 
   usb.device.Chunk(Frame('0'));
@@ -231,7 +231,7 @@ TEST_F(UsbFrameTest, AReportThatWouldRunPastTheFrameEndsTheFrameBegun) {
   Tick();
   EXPECT_EQ(principal.FrameBuffer.size(), 11u);
   EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_EQ(principal.FramePos, 1);
+  EXPECT_EQ(principal.FramePos(), 1);
   usb.device.Chunk(frame);
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 1u);
@@ -264,7 +264,7 @@ TEST_F(UsbFrameTest, AFrameCutShortIsNeverSplicedToTheNextOne) {
       EXPECT_EQ(principal.LastFrame(), next);
       EXPECT_FALSE(principal.ShutdownRequested);
       EXPECT_FALSE(principal.OnBattery);
-      EXPECT_EQ(principal.FramePos, 1);
+      EXPECT_EQ(principal.FramePos(), 1);
     }
   }
   EXPECT_EQ(principal.ShutdownSequenceRuns(), 0u);
@@ -327,7 +327,7 @@ TEST_F(UsbFrameTest, ATickWaitsAtMostSixtyMillisecondsAndTakesAtMostEightReports
   const auto slow = TickWaits();
   EXPECT_EQ(slow, (std::vector<int>{50, 10, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(principal.FramesDecoded(), 20u);
-  EXPECT_EQ(principal.FramePos, 9);
+  EXPECT_EQ(principal.FramePos(), 9);
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 21u);
   EXPECT_EQ(principal.LastFrame(), frame);
