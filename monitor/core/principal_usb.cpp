@@ -30,7 +30,7 @@ class FlagScope {
 bool Principal::AssembleUsbFrame() {
   // Called on its own, the call gets a tick's allowance; within TimerUSB it shares the tick's.
   if (!usb_tick_running_) usb_frames_.BeginTick();
-  return usb_frames_.Assemble(FrameBuffer, Settings.FrameLength);
+  return usb_frames_.Assemble(frame_buffer_, state_.Settings.FrameLength);
 }
 
 void Principal::TimerUSB_Timer() {
@@ -48,15 +48,15 @@ void Principal::HandleUsbDisconnect() {
   // The lost device's handle goes now; the search opens a fresh one.
   ports_.usb.Close();
   usb_frames_.Restart();
-  UsbDisconnected = true;
+  state_.UsbDisconnected = true;
   ports_.view.EnableTimer(Timer::TimerUSB, false);
   ports_.view.EnableTimer(Timer::TimerBuscaUSB, true);
   if (!ports_.view.TimerEnabled(Timer::Timerdesconexion)) {
     ports_.view.EnableTimer(Timer::Timerdesconexion, true);
   }
-  if (!OnBattery) {
+  if (!state_.OnBattery) {
     ports_.tray.ModifyTrayIcon(kTrayNoUsb, text::kTrayMainTip);
-    if (Settings.NotifAviso == 1) {
+    if (state_.Settings.NotifAviso == 1) {
       ports_.tray.ShowTrayBalloon(text::kBalloonInfo, text::kBalloonTitle, kBalloonUsbLost);
     }
   }
@@ -67,18 +67,18 @@ void Principal::ReconnectUsb() {
   if (usb_search_running_) return;
   const FlagScope running(usb_search_running_);
   if (ports_.usb.FindUsbDevice(text::kProductString)) {
-    UsbDisconnected = false;
+    state_.UsbDisconnected = false;
     usb_frames_.Restart();
     ports_.view.DoEvents();
-    UsbOpen = true;
+    usb_open_ = true;
     ports_.view.EnableTimer(Timer::TimerUSB, true);
     ports_.view.EnableTimer(Timer::TimerBuscaUSB, false);
     ports_.tray.ModifyTrayIcon(kTrayMainIcon, text::kTrayMainTip);
-    if (Settings.NotifAviso == 1) {
+    if (state_.Settings.NotifAviso == 1) {
       ports_.tray.ShowTrayBalloon(text::kBalloonInfo, text::kBalloonTitle, kBalloonUsbBack);
     }
     ports_.view.EnableTimer(Timer::Timerdesconexion, false);
-    DisconnectSeconds = Settings.ApagaDesconexionSegundos;
+    shutdown_.RefillDisconnectCountdown();
     ports_.view.SetVisible(Control::lblmsg, false);
   }
 }
