@@ -107,8 +107,8 @@ bool UsbFrameAssembler::Assemble(std::vector<std::uint8_t>& frame_buffer, int fr
   const int length = frame_length;
   // Without a frame length the monitor can read (DataString) the reports are still taken, so
   // the device's queue does not fill and a lost device is still noticed, but nothing is built.
-  const bool assemble = FrameLengthUsable(length) &&
-                        frame_buffer.size() >= static_cast<std::size_t>(length) + 1;
+  const bool assemble =
+      FrameLengthUsable(length) && frame_buffer.size() >= static_cast<std::size_t>(length) + 1;
   report_.assign(static_cast<std::size_t>(std::max(length, 0)) + 2, 0);
 
   while (reads_left_ > 0) {

@@ -20,7 +20,8 @@ TEST(StatusDecoder, TheFrameIsTakenFromFrameBufferWhereItsLinkPutsIt) {
   EXPECT_EQ(FrameFromBuffer(buffer, 10, true), Frame(200, '0', '0'));
   EXPECT_EQ(FrameFromBuffer(buffer, 10, false), Bytes(buffer.begin(), buffer.begin() + 10));
   // A FrameBuffer shorter than the frame reads zeros past its end.
-  EXPECT_EQ(FrameFromBuffer(Bytes{0xEE, '&', '&'}, 9, true), (Bytes{'&', '&', 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(FrameFromBuffer(Bytes{0xEE, '&', '&'}, 9, true),
+            (Bytes{'&', '&', 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_TRUE(FrameFromBuffer(buffer, -1, false).empty());
 }
 
