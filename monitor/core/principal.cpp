@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-
-#include <cmath>
 #include <optional>
 
 #include "corva_funciones.h"
@@ -24,20 +22,22 @@ constexpr int kSendTimeoutMs = 3000;
 
 }  // namespace
 
-Principal::Principal(PrincipalPorts ports) : ports_(std::move(ports)), log_(ports_.log) {
+Principal::Principal(PrincipalPorts ports)
+    : ports_(std::move(ports)),
+      bitacora_(state_, ports_.log, ports_.view, ports_.platform),
+      power_events_(state_, bitacora_, ports_.tray, ports_.view),
+      shutdown_(state_, bitacora_, ports_.view, ports_.office, ports_.shutdown,
+                [this] { SignalUpsTurnOff(); }),
+      usb_frames_(ports_.usb) {
   ports_.MSComm1.SetOnComm([this] { OnSerialEvent(); });
   ports_.MSComm2.SetOnComm([this] { OnTurnOffPortEvent(); });
 }
 
-bool Principal::FrameLengthUsable() const {
-  return Settings.FrameLength == protocol::kAmpFrameLength ||
-         Settings.FrameLength == protocol::kStarFrameLength;
-}
-
 void Principal::Load(const std::string& program_directory) {
-  separators_ = ports_.platform.UserSeparators();
+  state_.separators = ports_.platform.UserSeparators();
 
   // Settings.
+  MonitorSettings& Settings = state_.Settings;
   Settings.SettingsPath = program_directory + "\\" + ini::kFileName;
   LoadSettings(Settings, [this](std::string_view section, std::string_view key) {
     return ports_.settings.Read(section, key);
@@ -51,15 +51,14 @@ void Principal::Load(const std::string& program_directory) {
   Settings.PathOffice = NormalizeFolder(Settings.PathOffice);
 
   // Run state.
-  UsbMode = true;
-  FramePos = 1;
-  FrameBuffer.assign(static_cast<std::size_t>(std::max<int>(0, 2 * Settings.FrameLength + 1)), 0);
-  UsbOpen = false;
-  UsbDisconnected = false;
-  ShutdownRequested = false;
-  FirstActivation = true;
-  CountdownSeconds = Settings.ApagaCuantosMinutos;
-  DisconnectSeconds = Settings.ApagaDesconexionSegundos;
+  state_.UsbMode = true;
+  usb_frames_.Restart();
+  frame_buffer_.assign(static_cast<std::size_t>(std::max<int>(0, 2 * Settings.FrameLength + 1)), 0);
+  usb_open_ = false;
+  state_.UsbDisconnected = false;
+  state_.ShutdownRequested = false;
+  first_activation_ = true;
+  shutdown_.ResetCountdowns();
   reader_ = SerialFrameReader(Settings.FrameLength);
 
   // Buttons.
@@ -73,7 +72,7 @@ void Principal::Load(const std::string& program_directory) {
   // The link: USB when the device is there, otherwise the serial port.
   if (ports_.usb.FindUsbDevice(text::kProductString)) {
     ports_.view.DoEvents();
-    UsbOpen = true;
+    usb_open_ = true;
     ports_.view.EnableTimer(Timer::TimerUSB, true);
     ports_.view.SetLinkPicture(LinkPicture::Usb);
   } else {
@@ -84,19 +83,19 @@ void Principal::Load(const std::string& program_directory) {
       status_port_ = protocol::kSerialPort;
       SetUpSerialLink(status_port_);
     }
-    UsbMode = false;
+    state_.UsbMode = false;
     ports_.view.SetLinkPicture(LinkPicture::Serial);
     if (!ports_.MSComm1.PortOpen()) {
       ports_.view.ShowMessage(text::kNotFound, text::kMessageTitle);
       ports_.view.SetText(Control::lblmsg, text::kConnectionError);
     }
   }
-  if ((UsbOpen || ports_.MSComm1.PortOpen()) && !FrameLengthUsable()) {
+  if ((usb_open_ || ports_.MSComm1.PortOpen()) && !FrameLengthUsable()) {
     // Without a frame length no status can be read: say so instead of showing nothing.
     ports_.view.SetText(Control::lblmsg, text::kBadDataString);
   }
 
-  LastLogEntry.clear();
+  bitacora_.ForgetLastEntry();
 }
 
 int Principal::SerialPortFromSettings(const MonitorSettings& settings) {
@@ -120,37 +119,37 @@ bool Principal::SetUpSerialLink(int port_number) {
 }
 
 void Principal::Activate() {
-  if (!FirstActivation) return;
-  FirstActivation = false;
-  TrayIconPresent = ports_.tray.AddTrayIcon(text::kTrayTip) == 1;
-  if (TrayIconPresent) {
+  if (!first_activation_) return;
+  first_activation_ = false;
+  tray_icon_present_ = ports_.tray.AddTrayIcon(text::kTrayTip) == 1;
+  if (tray_icon_present_) {
     ports_.tray.HookMainWindow();
   } else {
     ports_.view.Restore();
   }
   // Without a tray icon there would be no way back to a hidden window, so it stays shown.
-  if (Settings.IniciaMin == 1 && TrayIconPresent) ports_.view.HideToTray();
+  if (state_.Settings.IniciaMin == 1 && tray_icon_present_) ports_.view.HideToTray();
 }
 
 void Principal::Unload() {
   if (unloaded_) return;
   unloaded_ = true;
-  WritePendingLog(kExitLogWaitMs);
+  bitacora_.WritePending(kExitLogWaitMs);
   ports_.view.EnableTimer(Timer::TimerBitacora, false);
-  if (UsbOpen) {
+  if (usb_open_) {
     ports_.usb.Close();
-    UsbOpen = false;
+    usb_open_ = false;
   }
   if (ports_.MSComm1.PortOpen()) ports_.MSComm1.SetPortOpen(false);
-  if (TrayIconPresent) {
+  if (tray_icon_present_) {
     ports_.tray.DeleteTrayIcon();
     ports_.tray.UnhookMainWindow();
-    TrayIconPresent = false;
+    tray_icon_present_ = false;
   }
 }
 
 void Principal::HideWindow() {
-  if (TrayIconPresent) {
+  if (tray_icon_present_) {
     ports_.view.HideToTray();
   } else {
     ports_.view.Minimize();
@@ -158,7 +157,7 @@ void Principal::HideWindow() {
 }
 
 void Principal::IBClose_Click() {
-  if (Settings.CierraconX == 1) {
+  if (state_.Settings.CierraconX == 1) {
     ports_.view.Unload();
   } else {
     HideWindow();
@@ -168,6 +167,7 @@ void Principal::IBClose_Click() {
 void Principal::IBMin_Click() { HideWindow(); }
 
 void Principal::IBMute_Click() {
+  MonitorSettings& Settings = state_.Settings;
   Settings.AlarmaConSonido = !Settings.AlarmaConSonido;
   UpdateMuteButton();
   ports_.settings.Write(ini::kPrefs, ini::kAlarmaConSonido, Settings.AlarmaConSonido ? "1" : "0");
@@ -177,16 +177,17 @@ void Principal::ImgConn_Click() { ports_.view.Unload(); }
 
 void Principal::ImgMainBat_DblClick() {
   ports_.view.SetVisible(Control::lblidenti, false);
-  if (!OnBattery) {
+  if (!state_.OnBattery) {
     // On the serial link there is no device to take it; the write fails quietly.
     ports_.usb.WriteUsbReport(UsbCommand(1, protocol::kCmdSelfTest));
   }
 }
 
 void Principal::UpdateMuteButton() {
-  ports_.view.SetMutePictures(Settings.AlarmaConSonido);
-  ports_.usb.WriteUsbReport(UsbCommand(
-      1, Settings.AlarmaConSonido ? protocol::kCmdAlarmOn : protocol::kCmdAlarmOff));
+  const bool sound_on = state_.Settings.AlarmaConSonido;
+  ports_.view.SetMutePictures(sound_on);
+  ports_.usb.WriteUsbReport(
+      UsbCommand(1, sound_on ? protocol::kCmdAlarmOn : protocol::kCmdAlarmOff));
 }
 
 void Principal::RestoreReceiveThreshold() {
@@ -215,7 +216,7 @@ void Principal::OnSerialEvent() {
     auto frame = reader_.Push(waiting);
     RestoreReceiveThreshold();
     if (!frame) return;
-    FrameBuffer = std::move(*frame);
+    frame_buffer_ = std::move(*frame);
     frame_received_ = true;
   } else if (!frame_received_) {
     return;  // other events decode the last frame again; there is none yet
@@ -224,168 +225,75 @@ void Principal::OnSerialEvent() {
 }
 
 void Principal::ProcessStatusFrame() {
-  // Each step reads only what it can: a byte outside the frame, an overflowing reading or a
-  // division by zero skips that step and leaves its values as they were.
-  const std::size_t length = static_cast<std::size_t>(std::max<int>(0, Settings.FrameLength));
-  const std::size_t first = UsbMode ? 1 : 0;
-  std::vector<std::uint8_t> frame(length, 0);
-  for (std::size_t i = 0; i < length && first + i < FrameBuffer.size(); ++i) {
-    frame[i] = FrameBuffer[first + i];
-  }
-  last_frame_ = frame;
+  last_frame_ = FrameFromBuffer(frame_buffer_, state_.Settings.FrameLength, state_.UsbMode);
   ++frames_decoded_;
-  const auto at = [&frame](int position) -> std::optional<std::uint8_t> {
-    if (position < 0 || static_cast<std::size_t>(position) >= frame.size()) return std::nullopt;
-    return frame[static_cast<std::size_t>(position)];
-  };
+  state_.readings = DecodeStatusFrame(last_frame_, state_.UsbMode, state_.OnBattery);
+  if (state_.readings.battery_read) state_.BatteryPercent = state_.readings.battery;
+  if (state_.readings.mode) ApplyOperatingMode(*state_.readings.mode);
+  power_events_.WriteStartEntry();
+  ShowReadings();
 
-  readings_ = Readings{};
-  int offset = 0;
-  if (auto b = at(1); b && *b == protocol::kStarHeaderByte) offset = 1;
-
-  if (auto b = at(protocol::kPosBattery - offset)) {
-    readings_.battery = BatteryPercentFromByte(*b, OnBattery);
-    BatteryPercent = readings_.battery;
-  }
-  if (auto b = at(protocol::kPosLineStatus - offset)) readings_.line_class = LineClassFromByte(*b);
-
-  const auto mode = at(protocol::kPosMode - offset);
-  if (mode && *mode == '0') {
-    if (offset == 0) {
-      const auto high = at(protocol::kPosVoltageHigh);
-      const auto low = at(protocol::kPosVoltageLow);
-      if (high && low) {
-        if (const auto reading = ReadingFromBytes(*high, *low)) {
-          readings_.voltage = VoltageFromReading(std::sqrt(static_cast<double>(*reading)), 0, UsbMode);
-        }
-      }
-    } else if (auto b = at(protocol::kPosVoltageLow)) {
-      readings_.voltage = VoltageFromReading(0, *b, UsbMode);
-    }
-    const auto high = at(protocol::kPosPeriodHigh);
-    const auto low = at(protocol::kPosPeriodLow);
-    if (high && low) {
-      if (const auto reading = ReadingFromBytes(*high, *low)) {
-        if (const auto hz = FrequencyFromPeriod(*reading)) readings_.frequency = *hz;
-      }
-    }
-  } else if (mode) {
-    readings_.voltage = 0;
-    readings_.frequency = 60.0;
-  }
-
-  if (mode) readings_.mode_text = ApplyOperatingMode(*mode);
-
-  if (LastLogEntry.empty() && Settings.Bitacora != 0) {
-    WriteLogEntry(text::kLogStart,
-                  {text::kLabelOperation + readings_.mode_text, text::kLabelVoltage + VoltageText(),
-                   text::kLabelFrequency + FrequencyText(), text::kLabelLine + readings_.line_class,
-                   text::kLabelBattery + BatteryText()},
-                  true);
-  }
-
-  const auto rounded = RoundHalfEven16(readings_.battery);
-  if (OnBattery) {
-    if (ports_.view.IsVisible(Control::lblidenti)) ports_.view.SetVisible(Control::lblidenti, false);
-    if (rounded) {
-      const int member = std::clamp(*rounded / 10, 0, 10);
-      ports_.tray.ModifyTrayIcon(member, text::kTrayBatteryTip +
-                                             FormatNumber(readings_.battery, "##0",
-                                                          separators_.decimal) + "%");
-    }
-  } else if (!ports_.view.IsVisible(Control::lblidenti)) {
-    ports_.view.SetVisible(Control::lblidenti, true);
-  }
-
-  ports_.view.SetText(Control::lblbat, BatteryText());
-  if (rounded && *rounded / 10 >= 0 && *rounded / 10 <= 10) ports_.view.SetGauge(*rounded / 10);
-  ports_.view.SetText(Control::lblfr, FrequencyText());
-
-  if (OnBattery) {
-    ports_.view.SetText(Control::lblvolt, text::kMonitoring);
-    ports_.view.SetText(Control::lblop, readings_.mode_text);
-  } else {
-    ports_.view.SetText(Control::lblvolt, VoltageText());
-    ports_.view.SetText(Control::lblop, readings_.line_class);
-    if (readings_.line_class == kOverload) ShutdownRequested = true;
-  }
-
-  if (ShutdownRequested) {
+  if (!state_.OnBattery && state_.readings.line_class == kOverload) state_.ShutdownRequested = true;
+  if (state_.ShutdownRequested) {
     // A refused shutdown is absorbed here; the next frame asks again.
     try {
-      RunShutdownSequence();
+      shutdown_.RunShutdownSequence();
     } catch (const CorvaError&) {
     }
   }
 }
 
-std::string Principal::BatteryText() const {
-  return FormatNumber(readings_.battery, "##0.#0", separators_.decimal) + " %";
-}
-
-std::string Principal::VoltageText() const {
-  return OnBattery ? std::string(text::kMonitoring)
-                   : FormatNumber(readings_.voltage, "##0.0", separators_.decimal) + " Volts";
-}
-
-std::string Principal::FrequencyText() const {
-  return FormatNumber(readings_.frequency, "#0.0", separators_.decimal) + " Hz";
-}
-
-std::string Principal::ApplyOperatingMode(std::uint8_t mode) {
-  switch (mode) {
-    case '0':
-      if (OnBattery) {  // return of power
-        ports_.tray.ModifyTrayIcon(kTrayMainIcon, text::kTrayMainTip);
-        if (Settings.NotifAviso == 1) {
-          ports_.tray.ShowTrayBalloon(text::kBalloonInfo, text::kBalloonTitle, text::kBalloonReturn);
-        }
-        if (Settings.Bitacora != 0) WriteLogEntry(text::kLogReturn, {}, false);
-        OnBattery = false;
-        UsbDisconnected = false;
-        HideWindow();
-      }
+void Principal::ApplyOperatingMode(std::uint8_t mode) {
+  switch (power_events_.ApplyOperatingMode(mode)) {
+    case PowerEvent::PowerReturned:
+      HideWindow();
       break;
-    case '1':
-      OnPowerFailure();
-      ApplyBatteryRules();
+    case PowerEvent::RunningOnBattery:
+      shutdown_.ApplyBatteryRules();
       break;
-    case '2':
-      if (Settings.Bitacora != 0) {
-        WriteLogEntry(text::kLogForcedShutdown,
-                      {text::kLabelBatteryExhausted, text::kLabelBattery + BatteryText()}, true);
-      }
-      ShutdownRequested = true;
-      break;
-    default:
+    case PowerEvent::None:
+    case PowerEvent::UpsShutdown:
       break;
   }
-  return ModeTextFromByte(mode);
 }
 
-void Principal::OnPowerFailure() {
-  if (!OnBattery) {
-    if (Settings.Bitacora != 0) {
-      WriteLogEntry(text::kLogFailure, {text::kLabelOnBattery, text::kLabelBattery + BatteryText()},
-                    true);
+void Principal::ShowReadings() {
+  const StatusReadings& readings = state_.readings;
+  const Separators& separators = state_.separators;
+  const auto rounded = RoundHalfEven16(readings.battery);
+  if (state_.OnBattery) {
+    if (ports_.view.IsVisible(Control::lblidenti)) ports_.view.SetVisible(Control::lblidenti, false);
+    if (rounded) {
+      const int member = std::clamp(*rounded / 10, 0, 10);
+      ports_.tray.ModifyTrayIcon(member, text::kTrayBatteryTip +
+                                             FormatNumber(readings.battery, "##0",
+                                                          separators.decimal) + "%");
     }
-    if (Settings.NotifAviso == 1) {
-      ports_.tray.ShowTrayBalloon(text::kBalloonInfo, text::kBalloonTitle, text::kBalloonFailure);
-    }
-    if (Settings.NotifMaximiza == 1) ports_.view.BringWindowToFront();
+  } else if (!ports_.view.IsVisible(Control::lblidenti)) {
+    ports_.view.SetVisible(Control::lblidenti, true);
   }
-  OnBattery = true;
-}
 
+  ports_.view.SetText(Control::lblbat, BatteryText(readings, separators));
+  if (rounded && *rounded / 10 >= 0 && *rounded / 10 <= 10) ports_.view.SetGauge(*rounded / 10);
+  ports_.view.SetText(Control::lblfr, FrequencyText(readings, separators));
+
+  if (state_.OnBattery) {
+    ports_.view.SetText(Control::lblvolt, text::kMonitoring);
+    ports_.view.SetText(Control::lblop, readings.mode_text);
+  } else {
+    ports_.view.SetText(Control::lblvolt, VoltageText(readings, false, separators));
+    ports_.view.SetText(Control::lblop, readings.line_class);
+  }
+}
 
 void Principal::OnTimer(Timer timer) {
   if (unloaded_) return;
   switch (timer) {
     case Timer::TimerUSB: TimerUSB_Timer(); break;
     case Timer::TimerBuscaUSB: TimerBuscaUSB_Timer(); break;
-    case Timer::Timerdesconexion: Timerdesconexion_Timer(); break;
-    case Timer::TimerApagar: TimerApagar_Timer(); break;
-    case Timer::TimerBitacora: TimerBitacora_Timer(); break;
+    case Timer::Timerdesconexion: shutdown_.Timerdesconexion_Timer(); break;
+    case Timer::TimerApagar: shutdown_.TimerApagar_Timer(); break;
+    case Timer::TimerBitacora: bitacora_.TimerBitacora_Timer(); break;
     case Timer::TimerBuscaSerial: TimerBuscaSerial_Timer(); break;
   }
 }
@@ -406,31 +314,6 @@ void Principal::TimerBuscaSerial_Timer() {
   ports_.view.SetText(Control::lblmsg, "");
 }
 
-void Principal::TimerBitacora_Timer() {
-  if (log_.WritePending()) ports_.view.EnableTimer(Timer::TimerBitacora, false);
-}
-
-bool Principal::WritePendingLog(int wait_ms) {
-  if (log_.WritePending()) return true;
-  const bool written = ports_.view.WaitWhile([this] { return !log_.WritePending(); }, wait_ms);
-  if (written) ports_.view.EnableTimer(Timer::TimerBitacora, false);
-  return written;
-}
-
-void Principal::WriteLogEntry(std::string_view event_text, const std::vector<std::string>& labels,
-                              bool remember) {
-  const std::string entry = BuildLogEntry(event_text, ports_.platform.Now(), separators_, labels);
-  if (remember) LastLogEntry = entry;
-  if (log_.AppendLogEntry(entry)) {
-    if (ports_.view.TimerEnabled(Timer::TimerBitacora)) {
-      ports_.view.EnableTimer(Timer::TimerBitacora, false);
-    }
-  } else if (!ports_.view.TimerEnabled(Timer::TimerBitacora)) {
-    // Nothing else may come to carry the waiting entries out: try them again on a timer.
-    ports_.view.EnableTimer(Timer::TimerBitacora, true);
-  }
-}
-
 void Principal::OnTurnOffPortEvent() {
   if (ports_.MSComm2.CommEvent() == protocol::kCommEventSend) {
     ports_.view.SetText(Control::lblmsg, text::kSentOk);
@@ -446,7 +329,7 @@ bool Principal::SendSerialByte(std::uint8_t byte) {
 
 bool Principal::SignalUpsTurnOffSerial() {
   const auto minutes =
-      static_cast<std::uint8_t>(std::clamp<int>(Settings.ApagaTNXMinutos, 0, 255));
+      static_cast<std::uint8_t>(std::clamp<int>(state_.Settings.ApagaTNXMinutos, 0, 255));
   if (ports_.MSComm1.PortOpen()) ports_.MSComm1.SetPortOpen(false);
   SerialPort& port = ports_.MSComm2;
   // The command goes to the UPS that sends the frames.
@@ -466,6 +349,22 @@ bool Principal::SignalUpsTurnOffSerial() {
   if (port.PortOpen()) port.SetPortOpen(false);
   ports_.view.DoEvents();
   return sent;
+}
+
+void Principal::SignalUpsTurnOff() {
+  if (state_.UsbMode) {
+    const auto minutes =
+        static_cast<std::uint8_t>(std::clamp<int>(state_.Settings.ApagaTNXMinutos, 0, 255));
+    const std::array<std::uint8_t, 8> report{2, protocol::kCmdTurnOff, minutes, 0, 0, 0, 0, 0};
+    ports_.usb.WriteUsbReport(report);
+    ports_.view.DoEvents();
+  } else {
+    SignalUpsTurnOffSerial();
+    // The status port made way for the turn-off command; open it again so that frames keep
+    // coming: a refused shutdown is asked again by the next frame.
+    reader_.Clear();
+    SetUpSerialLink(status_port_);
+  }
 }
 
 }  // namespace corva

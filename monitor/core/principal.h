@@ -1,7 +1,11 @@
 #pragma once
-// The monitor's main window as logic: its state for the whole run, start-up, first activation,
-// unload, the buttons, and the serial status link. The Win32 window turns messages into calls
-// here and implements MainView.
+// The monitor's main window as logic: start-up, first activation, unload, the buttons, the
+// serial and USB status links, and the road of each status frame through the monitor's parts:
+// decoded (status_decoder.h), its power events logged (power_events.h), the shutdown rules
+// applied (shutdown_rules.h), and shown. On the USB link the frames are first put together from
+// the device's reports (usb_frame_assembler.h). What the parts share is one MonitorState that
+// Principal owns (monitor_state.h). The Win32 window turns messages into calls here and
+// implements MainView.
 
 #include <cstdint>
 #include <functional>
@@ -10,52 +14,19 @@
 
 #include "event_log.h"
 #include "monitor_settings.h"
+#include "monitor_state.h"
+#include "monitor_texts.h"
 #include "ports.h"
+#include "power_events.h"
 #include "protocol.h"
 #include "reboot.h"
 #include "serial_frame_reader.h"
 #include "serial_port.h"
+#include "shutdown_rules.h"
+#include "status_decoder.h"
+#include "usb_frame_assembler.h"
 
 namespace corva {
-
-// Texts the main window shows.
-namespace text {
-inline constexpr char kProductString[] = "Corvamon";
-inline constexpr char kMessageTitle[] = "Corvamon";
-inline constexpr char kNotFound[] = "No encontré el equipo KRD\r\nERROR en la conexión";
-inline constexpr char kConnectionError[] = "Error en la conexión";
-inline constexpr char kTrayTip[] = "KRD Tarnix Corvamon";
-inline constexpr char kSentOk[] = "Enviado OK";
-inline constexpr char kBadDataString[] = "Revise DataString en Corvamon.ini";
-inline constexpr char kMonitoring[] = "Monitoreando Equipo";
-inline constexpr char kTrayMainTip[] = "Corvamon";
-inline constexpr char kTrayBatteryTip[] = "Corvamon - Bateria al ";
-inline constexpr char kBalloonTitle[] = "Corvamon";
-inline constexpr char kBalloonFailure[] = " FALLA DE LINEA ";
-inline constexpr char kBalloonReturn[] = " Retorno de Energía ";
-inline constexpr int kBalloonInfo = 1;
-// Event texts of the log, with their trailing blank.
-inline constexpr char kLogStart[] = "Inicio de Monitoreo KRD ";
-inline constexpr char kLogFailure[] = "Corte de energía ";
-inline constexpr char kLogReturn[] = "Retorno de energía ";
-inline constexpr char kLogForcedShutdown[] = "Cierre Forzado ";
-inline constexpr char kLabelOperation[] = "Operacion ";
-inline constexpr char kLabelVoltage[] = "Voltaje ";
-inline constexpr char kLabelFrequency[] = "Frecuencia ";
-inline constexpr char kLabelLine[] = "Linea ";
-inline constexpr char kLabelBattery[] = "Bateria ";
-inline constexpr char kLabelOnBattery[] = "Operacion con Bateria ";
-inline constexpr char kLabelBatteryExhausted[] = "Operacion BATERIA AGOTADA ";
-inline constexpr char kLogThresholdShutdown[] = "Apagado por bateria a nivel personalizado ";
-inline constexpr char kLogTimeShutdown[] = "Apagado por tiempo a nivel personalizado ";
-// Countdown and shutdown messages in lblmsg.
-inline constexpr char kShutdownIn[] = "Apagar en ";
-inline constexpr char kSeconds[] = " segundos";
-inline constexpr char kShuttingDownPc[] = "Apagando la PC";
-inline constexpr char kSavingApplications[] = "Guardando Aplicaciones";
-inline constexpr char kShutdownMessage[] = "Apagar";
-inline constexpr char kSignalToUps[] = "Señal a TNX";
-}  // namespace text
 
 struct PrincipalPorts {
   MainView& view;
@@ -75,6 +46,8 @@ struct PrincipalPorts {
 class Principal {
  public:
   explicit Principal(PrincipalPorts ports);
+  Principal(const Principal&) = delete;
+  Principal& operator=(const Principal&) = delete;
 
   // Window load. `program_directory` has no trailing backslash.
   void Load(const std::string& program_directory);
@@ -95,44 +68,15 @@ class Principal {
   void OnSerialEvent();
   // MSComm2's communication event.
   void OnTurnOffPortEvent();
+  // A tick of one of the window's timers.
+  void OnTimer(Timer timer);
 
   // Sends the UPS the command to switch itself off after ApagaTNXMinutos minutes, on the serial
   // link: '%', a pause of 1.2 s, then the minutes. Answers whether both bytes left.
   bool SignalUpsTurnOffSerial();
-  // One byte on MSComm2, waiting (with window messages running) until it has left the port.
-  bool SendSerialByte(std::uint8_t byte);
-
-  // Decodes the frame held in FrameBuffer and shows it.
-  void ProcessStatusFrame();
-  // Applies the frame's mode byte: line failure, return of power or the UPS's shutdown report.
-  // Answers the mode text.
-  std::string ApplyOperatingMode(std::uint8_t mode);
-  void OnPowerFailure();
-  // The shutdown sequence: save documents, tell the UPS to switch off, shut Windows down.
-  void RunShutdownSequence();
-
-  // A tick of one of the window's timers.
-  void OnTimer(Timer timer);
-
-  // USB link (principal_usb.cpp).
+  // Reads the USB reports that have come, within a tick's allowance, until a whole frame is in
+  // FrameBuffer. Answers whether one is; it is not decoded here.
   bool AssembleUsbFrame();
-  void HandleUsbDisconnect();
-  void ReconnectUsb();
-  void TimerUSB_Timer();
-  void TimerBuscaUSB_Timer();
-
-  // Writes the log entries still waiting, trying again for up to `wait_ms` while another program
-  // holds the log locked. Answers whether none is left waiting.
-  bool WritePendingLog(int wait_ms);
-
-  // Shutdown rules and countdowns (principal_shutdown.cpp).
-  void ApplyBatteryRules();
-  void TimerApagar_Timer();
-  void Timerdesconexion_Timer();
-  void SignalUpsTurnOff();
-
-  // Sends the UPS's alarm-sound switch and shows the matching pictures on IBMute.
-  void UpdateMuteButton();
 
   // The COM port the settings name for the UPS: CommPort when it is a port number from 1 to
   // 255 (and not "USB"), otherwise COM1.
@@ -140,100 +84,87 @@ class Principal {
   // The COM port the status frames come from (and the turn-off command goes to).
   int StatusPort() const { return status_port_; }
 
-  // State shared by the monitor's parts, under its own names.
-  MonitorSettings Settings;
-  std::vector<std::uint8_t> FrameBuffer;
-  std::int16_t FramePos = 1;
-  bool UsbMode = true;
-  bool UsbOpen = false;
-  bool UsbDisconnected = false;
-  bool OnBattery = false;
-  bool ShutdownRequested = false;
-  std::string LastLogEntry;
-  double BatteryPercent = 0;
-  std::int16_t CountdownSeconds = 0;
-  std::int16_t DisconnectSeconds = 0;
-  bool FirstActivation = false;
-  bool TrayIconPresent = false;
+  // The run's state, read-only.
+  const MonitorSettings& Settings() const { return state_.Settings; }
+  const std::vector<std::uint8_t>& FrameBuffer() const { return frame_buffer_; }
+  std::int16_t FramePos() const { return usb_frames_.FramePos(); }
+  bool UsbMode() const { return state_.UsbMode; }
+  bool UsbOpen() const { return usb_open_; }
+  bool UsbDisconnected() const { return state_.UsbDisconnected; }
+  bool OnBattery() const { return state_.OnBattery; }
+  bool ShutdownRequested() const { return state_.ShutdownRequested; }
+  const std::string& LastLogEntry() const { return bitacora_.LastLogEntry(); }
+  double BatteryPercent() const { return state_.BatteryPercent; }
+  std::int16_t CountdownSeconds() const { return shutdown_.CountdownSeconds(); }
+  std::int16_t DisconnectSeconds() const { return shutdown_.DisconnectSeconds(); }
+  bool FirstActivation() const { return first_activation_; }
+  bool TrayIconPresent() const { return tray_icon_present_; }
 
-  // What the frame being decoded reads, as the window shows it.
-  struct Readings {
-    double battery = 0;
-    double voltage = 0;
-    double frequency = 0;
-    std::string line_class;
-    std::string mode_text;
-  };
-  const Readings& CurrentReadings() const { return readings_; }
-  std::uint64_t ShutdownSequenceRuns() const { return shutdown_runs_; }
+  // What the last frame decoded read.
+  const StatusReadings& CurrentReadings() const { return state_.readings; }
+  std::uint64_t ShutdownSequenceRuns() const { return shutdown_.ShutdownSequenceRuns(); }
   // Whether the system has taken the shutdown request.
-  bool ShutdownAccepted() const { return shutdown_accepted_; }
-  const EventLogWriter& Log() const { return log_; }
+  bool ShutdownAccepted() const { return shutdown_.ShutdownAccepted(); }
+  const EventLogWriter& Log() const { return bitacora_.Writer(); }
 
   // The last frame handed to decoding (FrameLength bytes) and how many frames were decoded.
   const std::vector<std::uint8_t>& LastFrame() const { return last_frame_; }
   std::uint64_t FramesDecoded() const { return frames_decoded_; }
   // Whether FrameLength names a frame kind the monitor can read (9 or 10).
-  bool FrameLengthUsable() const;
+  bool FrameLengthUsable() const { return corva::FrameLengthUsable(state_.Settings.FrameLength); }
 
  private:
+  // Decodes the frame held in FrameBuffer, applies its power events and shutdown rules, and
+  // shows it.
+  void ProcessStatusFrame();
+  // Applies the frame's mode byte: line failure, return of power or the UPS's shutdown report.
+  void ApplyOperatingMode(std::uint8_t mode);
+  void ShowReadings();
+
   // Sets up MSComm1 for the status frames on `port` and opens it; answers whether it opened.
   bool SetUpSerialLink(int port);
-  int status_port_ = protocol::kSerialPort;
   // Hides to the tray, or minimises when there is no tray icon to restore the window from.
   void HideWindow();
   void RestoreReceiveThreshold();
-  // Builds an entry stamped now, remembers it as LastLogEntry when asked, and writes it.
-  void WriteLogEntry(std::string_view event_text, const std::vector<std::string>& labels,
-                     bool remember);
-  std::string BatteryText() const;
-  std::string VoltageText() const;
-  std::string FrequencyText() const;
-
-  // --- USB link state (principal_usb.cpp) ---
-  // Starts a tick's allowance of reads: how many reports it may take and how long it may wait.
-  void BeginUsbReads();
-  // The wait of the next read in this tick, taken from the tick's allowance.
-  int NextUsbReadWaitMs();
-  int usb_reads_left_ = 0;
-  int usb_wait_left_ms_ = 0;
-  bool usb_first_read_ = true;
-  // The link answered that the device is gone; the tick hands over to the search.
-  bool usb_lost_ = false;
-  // A tick or a search started again from inside DoEvents returns at once.
-  bool usb_tick_running_ = false;
-  bool usb_search_running_ = false;
-  // One report as the device sends it: report id, count, data.
-  std::vector<std::uint8_t> usb_report_;
-  // Where in the frame begun so far each of its reports started (0 for the first), and the
-  // frame's bytes while a report is being added to them.
-  std::vector<std::size_t> usb_report_starts_;
-  std::vector<std::uint8_t> usb_held_;
-  // --- end of USB link state ---
-
-  PrincipalPorts ports_;
-  SerialFrameReader reader_{0};
-  bool frame_received_ = false;
-  std::vector<std::uint8_t> last_frame_;
-  std::uint64_t frames_decoded_ = 0;
-  EventLogWriter log_;
-  Readings readings_;
-  Separators separators_;
-  std::uint64_t shutdown_runs_ = 0;
-  // The sequence (documents, UPS signal) runs once; a refused shutdown is asked for again.
-  bool shutdown_prepared_ = false;
-  bool shutdown_accepted_ = false;
-  bool shutdown_running_ = false;
-  void DecideShutdown(std::string_view event_text);
-  void TimerBitacora_Timer();
+  // Sends the UPS's alarm-sound switch and shows the matching pictures on IBMute.
+  void UpdateMuteButton();
+  // One byte on MSComm2, waiting (with window messages running) until it has left the port.
+  bool SendSerialByte(std::uint8_t byte);
+  // Tells the UPS to switch itself off, on the link the frames come from.
+  void SignalUpsTurnOff();
   // The serial device stopped answering: said in lblmsg, and the port is opened again every
   // 5 s until it answers.
   void SerialLinkLost();
   void TimerBuscaSerial_Timer();
+
+  // USB link (principal_usb.cpp).
+  void TimerUSB_Timer();
+  void HandleUsbDisconnect();
+  void ReconnectUsb();
+  void TimerBuscaUSB_Timer();
+
+  PrincipalPorts ports_;
+  MonitorState state_;
+  Bitacora bitacora_;
+  PowerEvents power_events_;
+  ShutdownRules shutdown_;
+  UsbFrameAssembler usb_frames_;
+
+  // The bytes of the frame being received: from FrameBuffer[0] on the serial link, from
+  // FrameBuffer[1] on the USB link.
+  std::vector<std::uint8_t> frame_buffer_;
+  int status_port_ = protocol::kSerialPort;
+  SerialFrameReader reader_{0};
+  bool frame_received_ = false;
+  std::vector<std::uint8_t> last_frame_;
+  std::uint64_t frames_decoded_ = 0;
+  bool usb_open_ = false;
+  bool first_activation_ = false;
+  bool tray_icon_present_ = false;
+  // A tick or a search started again from inside DoEvents returns at once.
+  bool usb_tick_running_ = false;
+  bool usb_search_running_ = false;
   bool unloaded_ = false;
 };
-
-// How long the program waits for a locked log before it ends or shuts the computer down.
-inline constexpr int kExitLogWaitMs = 5000;
 
 }  // namespace corva

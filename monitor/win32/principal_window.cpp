@@ -127,7 +127,7 @@ PrincipalWindow::PrincipalWindow(HINSTANCE instance, Links links)
                                                      links.usb, tray_, links.log,
                                                      links.platform, links.shutdown, links.office,
                                                      [] { return DefaultSaveDirectory(); }});
-  ini->Attach(core_->Settings);
+  ini->Attach(core_->Settings());
   settings_ = std::move(ini);
 }
 

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Principal principal{rig.Ports()};
   principal.Load("C:\\Corvamon");
   const int length = amp ? 10 : 9;
-  const std::size_t buffer_size = principal.FrameBuffer.size();
+  const std::size_t buffer_size = principal.FrameBuffer().size();
 
   // The rest: reports, each a length byte and that many bytes (the report as the device sends
   // it, count byte included); a length byte of 0xFF ends a tick's worth, 0xFE pulls the cable.
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     const std::size_t before = usb.waits.size();
-    if (principal.UsbDisconnected) {
+    if (principal.UsbDisconnected()) {
       usb.Plug();
       principal.OnTimer(Timer::TimerBuscaUSB);
     } else {
@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<int> waits(usb.waits.begin() + static_cast<std::ptrdiff_t>(before),
                                  usb.waits.end());
     if (waits.size() > 8 || std::accumulate(waits.begin(), waits.end(), 0) > 60) std::abort();
-    if (principal.FramePos < 1 || principal.FramePos > length) std::abort();
-    if (principal.FrameBuffer.size() != buffer_size) std::abort();
+    if (principal.FramePos() < 1 || principal.FramePos() > length) std::abort();
+    if (principal.FrameBuffer().size() != buffer_size) std::abort();
     if (principal.FramesDecoded() != decoded) {
       decoded = principal.FramesDecoded();
       const auto& frame = principal.LastFrame();

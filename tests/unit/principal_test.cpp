@@ -24,15 +24,15 @@ class PrincipalTest : public ::testing::Test, protected fakes::MonitorRig {
 
 TEST_F(PrincipalTest, StartsOnTheSerialLinkWithTheDesignedPortSetUp) {
   Load();
-  EXPECT_EQ(principal.Settings.SettingsPath, "C:\\Programas\\Corvamon\\Corvamon.ini");
-  EXPECT_EQ(principal.Settings.FrameLength, 10);
-  EXPECT_EQ(principal.FrameBuffer.size(), 21u);
+  EXPECT_EQ(principal.Settings().SettingsPath, "C:\\Programas\\Corvamon\\Corvamon.ini");
+  EXPECT_EQ(principal.Settings().FrameLength, 10);
+  EXPECT_EQ(principal.FrameBuffer().size(), 21u);
   EXPECT_EQ(usb.searches, std::vector<std::string>{"Corvamon"});
-  EXPECT_FALSE(principal.UsbMode);
-  EXPECT_FALSE(principal.UsbOpen);
-  EXPECT_EQ(principal.FramePos, 1);
-  EXPECT_TRUE(principal.FirstActivation);
-  EXPECT_TRUE(principal.LastLogEntry.empty());
+  EXPECT_FALSE(principal.UsbMode());
+  EXPECT_FALSE(principal.UsbOpen());
+  EXPECT_EQ(principal.FramePos(), 1);
+  EXPECT_TRUE(principal.FirstActivation());
+  EXPECT_TRUE(principal.LastLogEntry().empty());
   EXPECT_EQ(MSComm1.port, 1);
   EXPECT_EQ(MSComm1.settings, "9600,N,8,1");
   EXPECT_EQ(MSComm1.input_len, 0);
@@ -53,7 +53,7 @@ TEST_F(PrincipalTest, APortThatWillNotOpenShowsTheBoxThenTheMessageAndGoesOn) {
   EXPECT_EQ(view.messages[0], "Corvamon|No encontré el equipo KRD\r\nERROR en la conexión");
   EXPECT_EQ(view.Text(Control::lblmsg), "Error en la conexión");
   EXPECT_EQ(view.link, LinkPicture::Serial);
-  EXPECT_TRUE(principal.LastLogEntry.empty());
+  EXPECT_TRUE(principal.LastLogEntry().empty());
 }
 
 TEST_F(PrincipalTest, TheSerialLinkUsesThePortTheSettingsName) {
@@ -121,8 +121,8 @@ TEST_F(PrincipalTest, ALostSerialDeviceIsSaidAndItsPortOpenedAgainOnceItIsBack) 
 TEST_F(PrincipalTest, AUsbDeviceFoundStartsTheUsbTimerInsteadOfTheSerialPort) {
   usb.present = true;
   Load();
-  EXPECT_TRUE(principal.UsbMode);
-  EXPECT_TRUE(principal.UsbOpen);
+  EXPECT_TRUE(principal.UsbMode());
+  EXPECT_TRUE(principal.UsbOpen());
   EXPECT_TRUE(view.TimerEnabled(Timer::TimerUSB));
   EXPECT_EQ(view.link, LinkPicture::Usb);
   EXPECT_FALSE(MSComm1.open);
@@ -133,23 +133,23 @@ TEST_F(PrincipalTest, CountdownsStartFull) {
   ini.Set("Apaga", "ApagaCuantosMinutos", "60");
   ini.Set("Apaga", "ApagaDesconexionSegundos", "10");
   Load();
-  EXPECT_EQ(principal.CountdownSeconds, 60);
-  EXPECT_EQ(principal.DisconnectSeconds, 10);
+  EXPECT_EQ(principal.CountdownSeconds(), 60);
+  EXPECT_EQ(principal.DisconnectSeconds(), 10);
 }
 
 TEST_F(PrincipalTest, SaveFolderIsTrimmedAndFilledWhenEmpty) {
   ini.Set("Prefs", "PathOffice", "  D:\\Respaldo  ");
   Load();
-  EXPECT_EQ(principal.Settings.PathOffice, "D:\\Respaldo\\");
+  EXPECT_EQ(principal.Settings().PathOffice, "D:\\Respaldo\\");
 
   ini.Set("Prefs", "PathOffice", "");
   ini.Set("Prefs", "GuardaOffice", "1");
   Load();
-  EXPECT_EQ(principal.Settings.PathOffice, "C:\\Users\\ana\\Documents\\");
+  EXPECT_EQ(principal.Settings().PathOffice, "C:\\Users\\ana\\Documents\\");
 
   ini.values.erase(fakes::FakeSettings::Key("Prefs", "PathOffice"));
   Load();
-  EXPECT_EQ(principal.Settings.PathOffice, "0\\");
+  EXPECT_EQ(principal.Settings().PathOffice, "0\\");
 }
 
 TEST_F(PrincipalTest, MuteAndTestButtonsFollowTheirSwitches) {
@@ -178,12 +178,12 @@ TEST_F(PrincipalTest, MuteButtonSwitchesTheAlarmAndWritesItBack) {
   ini.Set("Prefs", "AlarmaConSonido", "1");
   Load();
   principal.IBMute_Click();
-  EXPECT_FALSE(principal.Settings.AlarmaConSonido);
+  EXPECT_FALSE(principal.Settings().AlarmaConSonido);
   EXPECT_EQ(view.mute_pictures.back(), false);
   EXPECT_EQ(usb.reports.back(), (Bytes{1, 'a', 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(ini.writes.back(), "Prefs/AlarmaConSonido=0");
   principal.IBMute_Click();
-  EXPECT_TRUE(principal.Settings.AlarmaConSonido);
+  EXPECT_TRUE(principal.Settings().AlarmaConSonido);
   EXPECT_EQ(view.mute_pictures.back(), true);
   EXPECT_EQ(ini.writes.back(), "Prefs/AlarmaConSonido=1");
 }
@@ -208,8 +208,12 @@ TEST_F(PrincipalTest, SelfTestOnlyOnLinePower) {
   principal.ImgMainBat_DblClick();
   EXPECT_TRUE(view.Hidden(Control::lblidenti));
   EXPECT_EQ(usb.reports.back(), (Bytes{1, '~', 0, 0, 0, 0, 0, 0}));
+  // A line failure comes from the device.
+  usb.device.Chunk({'&', '&', '&', 56, 120, 200, 65, 92, '0', '1'});
+  usb.clock.Advance(1000);
+  principal.OnTimer(Timer::TimerUSB);
+  ASSERT_TRUE(principal.OnBattery());
   const auto before = usb.reports.size();
-  principal.OnBattery = true;
   principal.ImgMainBat_DblClick();
   EXPECT_EQ(usb.reports.size(), before);
 }
@@ -221,9 +225,9 @@ TEST_F(PrincipalTest, FirstActivationAddsTheTrayIconOnce) {
   principal.Activate();
   EXPECT_EQ(tray.tips, std::vector<std::string>{"KRD Tarnix Corvamon"});
   EXPECT_EQ(tray.log, std::vector<std::string>{"hook"});
-  EXPECT_TRUE(principal.TrayIconPresent);
+  EXPECT_TRUE(principal.TrayIconPresent());
   EXPECT_EQ(view.hides, 1);
-  EXPECT_FALSE(principal.FirstActivation);
+  EXPECT_FALSE(principal.FirstActivation());
 }
 
 TEST_F(PrincipalTest, WithoutATrayIconTheWindowStaysShown) {
@@ -231,7 +235,7 @@ TEST_F(PrincipalTest, WithoutATrayIconTheWindowStaysShown) {
   tray.result = 0;
   Load();
   principal.Activate();
-  EXPECT_FALSE(principal.TrayIconPresent);
+  EXPECT_FALSE(principal.TrayIconPresent());
   EXPECT_TRUE(tray.log.empty());
   EXPECT_EQ(view.restores, 1);
   EXPECT_EQ(view.hides, 0);
@@ -277,7 +281,7 @@ TEST_F(PrincipalTest, TwoFramesTogetherDecodeTheFirst) {
   MSComm1.Arrive(two);
   EXPECT_EQ(principal.FramesDecoded(), 1u);
   EXPECT_EQ(principal.LastFrame(), Frame('1'));
-  EXPECT_EQ(principal.FrameBuffer.size(), 23u);
+  EXPECT_EQ(principal.FrameBuffer().size(), 23u);
   EXPECT_TRUE(MSComm1.waiting.empty());
 }
 

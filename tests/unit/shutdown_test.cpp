@@ -4,6 +4,7 @@
 
 #include "principal.h"
 #include "reboot.h"
+#include "shutdown_rules.h"
 #include "../fakes/monitor_rig.h"
 
 namespace corva {
@@ -37,20 +38,37 @@ class ShutdownTest : public ::testing::Test, protected fakes::MonitorRig {
   Principal principal{Ports()};
 };
 
-TEST_F(ShutdownTest, TheBatteryThresholdDecidesAtOrBelowItsValue) {
-  ini.Set("Apaga", "ApagaPorcentaje", "1");
-  ini.Set("Apaga", "ApagaQuePorcentaje", "30");
-  Load();
-  principal.OnBattery = true;
-  principal.BatteryPercent = 30.5;
-  principal.ApplyBatteryRules();
-  EXPECT_FALSE(principal.ShutdownRequested);
-  principal.BatteryPercent = 30.0;
-  principal.ApplyBatteryRules();
-  EXPECT_TRUE(principal.ShutdownRequested);
+// The rules on their own, over a shared record the test sets as the other parts would.
+class ShutdownRulesTest : public ::testing::Test, protected fakes::MonitorRig {
+ protected:
+  MonitorState state;
+  Bitacora bitacora{state, log, view, platform};
+  ShutdownRules rules{state, bitacora, view, office, shutdown, [] {}};
+};
+
+TEST_F(ShutdownRulesTest, TheBatteryThresholdDecidesAtOrBelowItsValue) {
+  state.Settings.ApagaPorcentaje = 1;
+  state.Settings.ApagaQuePorcentaje = 30;
+  state.OnBattery = true;
+  state.BatteryPercent = 30.5;
+  rules.ApplyBatteryRules();
+  EXPECT_FALSE(state.ShutdownRequested);
+  state.BatteryPercent = 30.0;
+  rules.ApplyBatteryRules();
+  EXPECT_TRUE(state.ShutdownRequested);
   EXPECT_EQ(log.contents,
             "Apagado por bateria a nivel personalizado 06/03/2026  14:05:09\r\n"
             "\tOperacion Bateria\r\n\tBateria 0.00 %\r\n");
+}
+
+TEST_F(ShutdownRulesTest, CountdownsStopAtTheBottomOfTheirRange) {
+  state.Settings.ApagaMinutos = 1;
+  state.Settings.ApagaCuantosMinutos = -32767;
+  rules.ResetCountdowns();
+  state.OnBattery = true;
+  for (int i = 0; i < 3; ++i) rules.TimerApagar_Timer();
+  EXPECT_EQ(rules.CountdownSeconds(), -32768);
+  EXPECT_EQ(view.Text(Control::lblmsg), "Apagando la PC");
 }
 
 TEST_F(ShutdownTest, ABatteryFrameAtTheThresholdShutsDown) {
@@ -58,11 +76,11 @@ TEST_F(ShutdownTest, ABatteryFrameAtTheThresholdShutsDown) {
   ini.Set("Apaga", "ApagaQuePorcentaje", "30");
   Load();
   Receive(Frame(190, '1'));
-  EXPECT_FALSE(principal.ShutdownRequested);
+  EXPECT_FALSE(principal.ShutdownRequested());
   Receive(Frame(155, '1'));  // (155 - 140) * 100 / 50 = 30 %
-  EXPECT_TRUE(principal.ShutdownRequested);
+  EXPECT_TRUE(principal.ShutdownRequested());
   EXPECT_EQ(shutdown.requests, std::vector<int>{5});
-  EXPECT_EQ(principal.LastLogEntry.rfind("Apagado por bateria a nivel personalizado ", 0), 0u);
+  EXPECT_EQ(principal.LastLogEntry().rfind("Apagado por bateria a nivel personalizado ", 0), 0u);
 }
 
 // Fault: entries waiting for a locked log went out only with a later entry, and after the
@@ -129,7 +147,7 @@ TEST_F(ShutdownTest, TheFirstBatteryFrameStillUsesTheLinePowerDivisor) {
   Receive(Frame(160, '0'));
   // 40 % on battery, but this frame is read as on line power: 26.67 % decides.
   Receive(Frame(160, '1'));
-  EXPECT_TRUE(principal.ShutdownRequested);
+  EXPECT_TRUE(principal.ShutdownRequested());
   EXPECT_NE(log.contents.find("\tBateria 26.67 %\r\n"), std::string::npos);
 }
 
@@ -142,16 +160,16 @@ TEST_F(ShutdownTest, TheBatteryTimeCountsDownAndClimbsBackWhenPowerReturns) {
   Tick(Timer::TimerApagar);
   EXPECT_EQ(view.Text(Control::lblmsg), "Apagar en 59 segundos");
   Tick(Timer::TimerApagar, 19);
-  EXPECT_EQ(principal.CountdownSeconds, 40);
+  EXPECT_EQ(principal.CountdownSeconds(), 40);
   Receive(Frame(190, '0'));
   Tick(Timer::TimerApagar, 20);
-  EXPECT_EQ(principal.CountdownSeconds, 60);
+  EXPECT_EQ(principal.CountdownSeconds(), 60);
   EXPECT_TRUE(view.TimerEnabled(Timer::TimerApagar));
   EXPECT_TRUE(view.Hidden(Control::lblmsg));
   Tick(Timer::TimerApagar);  // 61: full again, the timer rests
   EXPECT_FALSE(view.TimerEnabled(Timer::TimerApagar));
-  EXPECT_EQ(principal.CountdownSeconds, 60);
-  EXPECT_FALSE(principal.ShutdownRequested);
+  EXPECT_EQ(principal.CountdownSeconds(), 60);
+  EXPECT_FALSE(principal.ShutdownRequested());
 }
 
 TEST_F(ShutdownTest, TheNextBatteryFrameAfterTheCountdownDecides) {
@@ -161,10 +179,10 @@ TEST_F(ShutdownTest, TheNextBatteryFrameAfterTheCountdownDecides) {
   Receive(Frame(190, '1'));
   Tick(Timer::TimerApagar, 3);
   EXPECT_EQ(view.Text(Control::lblmsg), "Apagando la PC");
-  EXPECT_FALSE(principal.ShutdownRequested);  // the tick only counts
+  EXPECT_FALSE(principal.ShutdownRequested());  // the tick only counts
   Receive(Frame(190, '1'));
-  EXPECT_TRUE(principal.ShutdownRequested);
-  EXPECT_EQ(principal.LastLogEntry.rfind("Apagado por tiempo a nivel personalizado ", 0), 0u);
+  EXPECT_TRUE(principal.ShutdownRequested());
+  EXPECT_EQ(principal.LastLogEntry().rfind("Apagado por tiempo a nivel personalizado ", 0), 0u);
   EXPECT_FALSE(view.TimerEnabled(Timer::TimerApagar));  // stopped once decided
 }
 
@@ -173,20 +191,8 @@ TEST_F(ShutdownTest, NoBatteryTimeDecidesOnTheFirstBatteryFrame) {
   ini.Set("Apaga", "ApagaCuantosMinutos", "0");
   Load();
   Receive(Frame(190, '1'));
-  EXPECT_TRUE(principal.ShutdownRequested);
+  EXPECT_TRUE(principal.ShutdownRequested());
   EXPECT_EQ(shutdown.requests, std::vector<int>{5});
-}
-
-TEST_F(ShutdownTest, CountdownsStopAtTheBottomOfTheirRange) {
-  ini.Set("Apaga", "ApagaMinutos", "1");
-  ini.Set("Apaga", "ApagaCuantosMinutos", "5");
-  Load();
-  principal.OnBattery = true;
-  view.EnableTimer(Timer::TimerApagar, true);
-  principal.CountdownSeconds = -32767;
-  Tick(Timer::TimerApagar, 3);
-  EXPECT_EQ(principal.CountdownSeconds, -32768);
-  EXPECT_EQ(view.Text(Control::lblmsg), "Apagando la PC");
 }
 
 TEST_F(ShutdownTest, TheDisconnectionCountdownShutsDownWithoutAnyFrame) {
@@ -209,7 +215,7 @@ TEST_F(ShutdownTest, TheDisconnectionCountdownIsOffWithoutItsSwitch) {
   Load();
   view.EnableTimer(Timer::Timerdesconexion, true);
   Tick(Timer::Timerdesconexion, 5);
-  EXPECT_EQ(principal.DisconnectSeconds, 2);
+  EXPECT_EQ(principal.DisconnectSeconds(), 2);
   EXPECT_TRUE(shutdown.requests.empty());
 }
 
@@ -266,8 +272,11 @@ TEST_F(ShutdownTest, OnTheUsbLinkTheUpsIsToldWithAReport) {
   ini.Set("Apaga", "ApagaTNXMinutos", "7");
   usb.present = true;
   Load();
-  principal.ShutdownRequested = true;
-  principal.RunShutdownSequence();
+  usb.device.Chunk(Frame(150, '2'));  // the UPS shuts itself down
+  usb.clock.Advance(1000);
+  principal.OnTimer(Timer::TimerUSB);
+  ASSERT_TRUE(principal.ShutdownRequested());
+  EXPECT_EQ(shutdown.requests, std::vector<int>{5});
   ASSERT_FALSE(usb.reports.empty());
   EXPECT_EQ(usb.reports.back(), (Bytes{2, 0x25, 7, 0, 0, 0, 0, 0}));
   EXPECT_TRUE(MSComm2.sent.empty());

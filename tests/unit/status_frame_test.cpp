@@ -44,14 +44,14 @@ TEST_F(StatusFrameTest, ALinePowerFrameFillsTheLabelsAndWritesTheStartEntryOnce)
   EXPECT_EQ(Text(Control::lblop), "Normal");
   EXPECT_EQ(view.gauge, 8);
   EXPECT_FALSE(view.Hidden(Control::lblidenti));
-  EXPECT_FALSE(principal.OnBattery);
+  EXPECT_FALSE(principal.OnBattery());
   EXPECT_EQ(log.contents, kStart);
-  EXPECT_EQ(principal.LastLogEntry + "\r\n", kStart);
+  EXPECT_EQ(principal.LastLogEntry() + "\r\n", kStart);
 
   Receive(Frame(200, '0', '0'));
   EXPECT_EQ(log.contents, kStart);  // once per run
   EXPECT_TRUE(tray.balloons.empty());
-  EXPECT_FALSE(principal.ShutdownRequested);
+  EXPECT_FALSE(principal.ShutdownRequested());
 }
 
 TEST_F(StatusFrameTest, ExactCalibrationPointsAndTheUsersDecimalSeparator) {
@@ -88,8 +88,8 @@ TEST_F(StatusFrameTest, OddStatusAndModeCharacters) {
   EXPECT_EQ(Text(Control::lblop), "Normal");  // line class of an unknown status
   EXPECT_EQ(Text(Control::lblfr), "60.0 Hz");  // any other mode byte: 60 Hz
   EXPECT_EQ(Text(Control::lblvolt), "0.0 Volts");
-  EXPECT_FALSE(principal.OnBattery);
-  EXPECT_FALSE(principal.ShutdownRequested);
+  EXPECT_FALSE(principal.OnBattery());
+  EXPECT_FALSE(principal.ShutdownRequested());
   EXPECT_NE(log.contents.find("\tOperacion N/A\r\n"), std::string::npos);
 }
 
@@ -105,7 +105,7 @@ TEST_F(StatusFrameTest, APowerFailureWritesOneEntryAndOneBalloonForManyBatteryFr
             "\tBateria 66.67 %\r\n");
   EXPECT_EQ(tray.balloons, std::vector<std::string>{"1|Corvamon| FALLA DE LINEA "});
   EXPECT_EQ(view.fronts, 1);
-  EXPECT_TRUE(principal.OnBattery);
+  EXPECT_TRUE(principal.OnBattery());
   EXPECT_EQ(Text(Control::lblvolt), "Monitoreando Equipo");
   EXPECT_EQ(Text(Control::lblop), "Bateria");
   EXPECT_TRUE(view.Hidden(Control::lblidenti));
@@ -122,7 +122,8 @@ TEST_F(StatusFrameTest, APowerFailureWritesOneEntryAndOneBalloonForManyBatteryFr
 
 TEST_F(StatusFrameTest, ReturnOfPowerRestoresTheIconAndHidesTheWindow) {
   Load();
-  principal.TrayIconPresent = true;
+  principal.Activate();  // the tray icon the window hides to
+  ASSERT_TRUE(principal.TrayIconPresent());
   Receive(Frame(200, '0', '0'));
   Receive(Frame(180, '1', '1'));
   log.contents.clear();
@@ -131,11 +132,11 @@ TEST_F(StatusFrameTest, ReturnOfPowerRestoresTheIconAndHidesTheWindow) {
   EXPECT_EQ(log.contents, "Retorno de energía 06/03/2026  14:05:09\r\n");
   EXPECT_EQ(tray.balloons, std::vector<std::string>{"1|Corvamon| Retorno de Energía "});
   EXPECT_EQ(tray.modified.back(), std::make_pair(kTrayMainIcon, std::string("Corvamon")));
-  EXPECT_FALSE(principal.OnBattery);
+  EXPECT_FALSE(principal.OnBattery());
   EXPECT_EQ(view.hides, 1);
   EXPECT_FALSE(view.Hidden(Control::lblidenti));
   // The return entry is not remembered as the last entry.
-  EXPECT_EQ(principal.LastLogEntry.rfind("Corte de energía ", 0), 0u);
+  EXPECT_EQ(principal.LastLogEntry().rfind("Corte de energía ", 0), 0u);
 }
 
 TEST_F(StatusFrameTest, StartingOnBatteryWritesTheFailureAndNeverTheStartEntry) {
@@ -156,8 +157,8 @@ TEST_F(StatusFrameTest, TheUpsShuttingDownRequestsTheShutdown) {
   EXPECT_EQ(log.contents,
             "Cierre Forzado 06/03/2026  14:05:09\r\n\tOperacion BATERIA AGOTADA \r\n"
             "\tBateria 13.33 %\r\n");
-  EXPECT_TRUE(principal.ShutdownRequested);
-  EXPECT_FALSE(principal.OnBattery);
+  EXPECT_TRUE(principal.ShutdownRequested());
+  EXPECT_FALSE(principal.OnBattery());
   EXPECT_EQ(principal.ShutdownSequenceRuns(), 1u);
   EXPECT_EQ(Text(Control::lblvolt), "0.0 Volts");
   // Once requested, every later frame asks again.
@@ -169,7 +170,7 @@ TEST_F(StatusFrameTest, OverloadOnLinePowerRequestsTheShutdown) {
   Load();
   Receive(Frame(200, '3', '0'));
   EXPECT_EQ(Text(Control::lblop), "Sobrecarga");
-  EXPECT_TRUE(principal.ShutdownRequested);
+  EXPECT_TRUE(principal.ShutdownRequested());
   EXPECT_EQ(principal.ShutdownSequenceRuns(), 1u);
 }
 
@@ -177,7 +178,7 @@ TEST_F(StatusFrameTest, OverloadOnBatteryShowsTheModeAndDecidesNothing) {
   Load();
   Receive(Frame(200, '3', '1'));
   EXPECT_EQ(Text(Control::lblop), "Bateria");
-  EXPECT_FALSE(principal.ShutdownRequested);
+  EXPECT_FALSE(principal.ShutdownRequested());
 }
 
 TEST_F(StatusFrameTest, WithoutBitacoraNoEntriesAreWritten) {
@@ -188,7 +189,7 @@ TEST_F(StatusFrameTest, WithoutBitacoraNoEntriesAreWritten) {
   Receive(Frame(190, '0', '0'));
   Receive(Frame(190, '0', '2'));
   EXPECT_EQ(log.appends, 0);
-  EXPECT_TRUE(principal.ShutdownRequested);
+  EXPECT_TRUE(principal.ShutdownRequested());
 }
 
 TEST_F(StatusFrameTest, ABatteryBelowZeroShowsTheEmptyIconAndKeepsTheGauge) {
@@ -219,13 +220,13 @@ TEST_F(StatusFrameTest, EntriesThatCannotBeWrittenWaitAndKeepTheirTime) {
   EXPECT_EQ(log.contents, expected);
 }
 
-TEST_F(StatusFrameTest, UsbFramesAreReadFromTheSecondByteAndUncalibrated) {
+TEST_F(StatusFrameTest, UsbFramesAreUncalibrated) {
   usb.present = true;
   Load();
-  Bytes buffer = Frame(200, '0', '0');
-  buffer.insert(buffer.begin(), 0xEE);
-  principal.FrameBuffer = buffer;
-  principal.ProcessStatusFrame();
+  usb.device.Chunk(Frame(200, '0', '0'));
+  usb.clock.Advance(1000);
+  principal.OnTimer(Timer::TimerUSB);
+  ASSERT_EQ(principal.FramesDecoded(), 1u);
   EXPECT_EQ(Text(Control::lblvolt), "121.2 Volts");
 }
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "principal.h"
+#include "usb_frame_assembler.h"
 #include "../fakes/monitor_rig.h"
 
 namespace corva {
@@ -53,7 +54,7 @@ class UsbFrameTest : public ::testing::Test, protected fakes::MonitorRig {
   int TicksUntilLost(int limit) {
     for (int i = 1; i <= limit; ++i) {
       Tick();
-      if (principal.UsbDisconnected) return i;
+      if (principal.UsbDisconnected()) return i;
     }
     return -1;
   }
@@ -67,8 +68,8 @@ class UsbFrameTest : public ::testing::Test, protected fakes::MonitorRig {
 TEST_F(UsbFrameTest, AtStartTheDeviceIsFoundAndTheCommandsReachItAsNineBytes) {
   Load();
   EXPECT_EQ(usb.searches, std::vector<std::string>{"Corvamon"});
-  EXPECT_TRUE(principal.UsbMode);
-  EXPECT_TRUE(principal.UsbOpen);
+  EXPECT_TRUE(principal.UsbMode());
+  EXPECT_TRUE(principal.UsbOpen());
   EXPECT_TRUE(Timer(Timer::TimerUSB));
   EXPECT_FALSE(Timer(Timer::TimerBuscaUSB));
   EXPECT_EQ(view.link, LinkPicture::Usb);
@@ -87,7 +88,7 @@ TEST_F(UsbFrameTest, AtStartTheDeviceIsFoundAndTheCommandsReachItAsNineBytes) {
 TEST_F(UsbFrameTest, OnTheSerialLinkTheCommandsAreAskedForAndNothingIsSent) {
   usb.present = false;
   Load();
-  ASSERT_FALSE(principal.UsbOpen);
+  ASSERT_FALSE(principal.UsbOpen());
   principal.IBMute_Click();
   principal.ImgMainBat_DblClick();
   EXPECT_EQ(usb.reports.size(), 3u);  // start-up alarm, the click, the self-test
@@ -106,7 +107,7 @@ TEST_F(UsbFrameTest, AFrameInOneReportIsShownInTheSameTick) {
   EXPECT_EQ(principal.LastFrame(), Frame('0'));
   EXPECT_EQ(view.Text(Control::lblvolt), "121.2 Volts");
   EXPECT_EQ(view.Text(Control::lblbat), "80.00 %");
-  EXPECT_EQ(principal.FramePos, 1);
+  EXPECT_EQ(principal.FramePos(), 1);
 }
 
 TEST_F(UsbFrameTest, AFrameSplitSevenAndThreeIsJoined) {
@@ -123,7 +124,7 @@ TEST_F(UsbFrameTest, AFrameSplitSevenAndThreeIsJoined) {
   usb.device.Chunk(Part(next, 0, 7));
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 1u);
-  EXPECT_EQ(principal.FramePos, 8);
+  EXPECT_EQ(principal.FramePos(), 8);
   usb.device.Chunk(Part(next, 7, 3));
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 2u);
@@ -147,8 +148,8 @@ TEST_F(UsbFrameTest, ABadHeaderIsDroppedAndTheNextFrameIsReadInStep) {
   usb.device.Chunk(bad);
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_EQ(principal.FramePos, 1);
-  EXPECT_FALSE(principal.OnBattery);  // its '1' was never read
+  EXPECT_EQ(principal.FramePos(), 1);
+  EXPECT_FALSE(principal.OnBattery());  // its '1' was never read
 
   usb.device.Chunk(Frame('0'));
   Tick();
@@ -163,8 +164,8 @@ TEST_F(UsbFrameTest, AHeaderBrokenAcrossReportsStartsAgainFromTheReportThatBroke
   usb.device.Chunk({0x41, 56, 120, 200, 65, 92, '0', '1'});
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_EQ(principal.FramePos, 1);
-  EXPECT_EQ(Bytes(principal.FrameBuffer.begin() + 1, principal.FrameBuffer.begin() + 11), Bytes(10, 0));
+  EXPECT_EQ(principal.FramePos(), 1);
+  EXPECT_EQ(Bytes(principal.FrameBuffer().begin() + 1, principal.FrameBuffer().begin() + 11), Bytes(10, 0));
 
   // "&" then a whole 0xFF frame: the frame is taken from the report that broke the header.
   usb.device.Chunk({0x26});
@@ -198,7 +199,7 @@ TEST_F(UsbFrameTest, FFHeadersAreFramesAndMixedHeadersAreNot) {
   usb.device.Chunk(mixed);
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 1u);
-  EXPECT_FALSE(principal.OnBattery);
+  EXPECT_FALSE(principal.OnBattery());
 }
 
 // Fault: a count byte larger than the report carries, or than FrameBuffer has room for, copied
@@ -213,29 +214,12 @@ TEST_F(UsbFrameTest, ACountByteLargerThanTheReportCarriesIsNotTaken) {
   usb.device.Report({0, 10, 0x26, 0x26, 0x26});  // the rest of the report never came
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_EQ(principal.FramePos, 1);
-  EXPECT_FALSE(principal.OnBattery);
+  EXPECT_EQ(principal.FramePos(), 1);
+  EXPECT_FALSE(principal.OnBattery());
 
   usb.device.Chunk(Frame('0'));
   Tick();
   EXPECT_EQ(principal.LastFrame(), Frame('0'));
-}
-
-TEST_F(UsbFrameTest, AReportThatWouldRunPastTheFrameEndsTheFrameBegun) {
-  Load();
-  principal.FrameBuffer = Bytes(11, 0);  // room for exactly one frame after index 0
-  const Bytes frame = Frame('0');
-  usb.device.Chunk(Part(frame, 0, 7));
-  usb.device.Chunk({1, 2, 3, 4, 5, 6, 7});  // 7 + 7: not the rest of this frame
-  usb.device.Chunk(Part(frame, 7, 3));      // nor is this, any more
-  Tick();
-  EXPECT_EQ(principal.FrameBuffer.size(), 11u);
-  EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_EQ(principal.FramePos, 1);
-  usb.device.Chunk(frame);
-  Tick();
-  EXPECT_EQ(principal.FramesDecoded(), 1u);
-  EXPECT_EQ(principal.LastFrame(), frame);
 }
 
 // Fault: a frame cut short took the next frame's report as its tail, and read its mode from the
@@ -247,7 +231,7 @@ TEST_F(UsbFrameTest, AFrameCutShortIsNeverSplicedToTheNextOne) {
   // The next frame as the device may send it: whole, 3 + 7, a header byte at a time.
   const std::vector<std::vector<std::size_t>> splits{{10}, {3, 7}, {1, 1, 1, 7}};
   Load();
-  for (int cut = 1; cut < principal.Settings.FrameLength; ++cut) {
+  for (int cut = 1; cut < principal.Settings().FrameLength; ++cut) {
     for (const auto& split : splits) {
       SCOPED_TRACE("cut after " + std::to_string(cut) + ", next in " +
                    std::to_string(split.size()) + " reports");
@@ -262,9 +246,9 @@ TEST_F(UsbFrameTest, AFrameCutShortIsNeverSplicedToTheNextOne) {
       // The cut frame is dropped and the next one is shown as it was sent.
       EXPECT_EQ(principal.FramesDecoded(), before + 1);
       EXPECT_EQ(principal.LastFrame(), next);
-      EXPECT_FALSE(principal.ShutdownRequested);
-      EXPECT_FALSE(principal.OnBattery);
-      EXPECT_EQ(principal.FramePos, 1);
+      EXPECT_FALSE(principal.ShutdownRequested());
+      EXPECT_FALSE(principal.OnBattery());
+      EXPECT_EQ(principal.FramePos(), 1);
     }
   }
   EXPECT_EQ(principal.ShutdownSequenceRuns(), 0u);
@@ -278,34 +262,21 @@ TEST_F(UsbFrameTest, TheTenthByteIsTheNewFramesModeNotThePreviousOne) {
   Load();
   usb.device.Chunk(Frame('1', 150));  // power failure
   Tick();
-  ASSERT_TRUE(principal.OnBattery);
+  ASSERT_TRUE(principal.OnBattery());
   ASSERT_EQ(tray.balloons.size(), 1u);
 
   const Bytes back = Frame('0', 150);  // power is back, in 9 + 1 bytes
   usb.device.Chunk(Part(back, 0, 9));
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 1u) << "decoded before its mode byte came";
-  EXPECT_TRUE(principal.OnBattery);
+  EXPECT_TRUE(principal.OnBattery());
 
   usb.device.Chunk(Part(back, 9, 1));
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 2u);
   EXPECT_EQ(principal.LastFrame()[9], '0');
-  EXPECT_FALSE(principal.OnBattery);
+  EXPECT_FALSE(principal.OnBattery());
   EXPECT_EQ(tray.balloons.back(), "1|Corvamon| Retorno de Energía ");
-}
-
-TEST_F(UsbFrameTest, AStaleShutdownByteIsNeverRead) {
-  Load();
-  // A frame that broke off right before its mode byte, then the device's next whole frame.
-  usb.device.Chunk(Part(Frame('0'), 0, 9));
-  usb.device.Chunk(Frame('0'));
-  principal.FrameBuffer[10] = '2';  // what an earlier frame could have left there
-  Tick();
-  Tick();
-  EXPECT_FALSE(principal.ShutdownRequested);
-  EXPECT_EQ(principal.ShutdownSequenceRuns(), 0u);
-  EXPECT_TRUE(shutdown.requests.empty());
 }
 
 // ---- what one tick may do
@@ -327,7 +298,7 @@ TEST_F(UsbFrameTest, ATickWaitsAtMostSixtyMillisecondsAndTakesAtMostEightReports
   const auto slow = TickWaits();
   EXPECT_EQ(slow, (std::vector<int>{50, 10, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(principal.FramesDecoded(), 20u);
-  EXPECT_EQ(principal.FramePos, 9);
+  EXPECT_EQ(principal.FramePos(), 9);
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 21u);
   EXPECT_EQ(principal.LastFrame(), frame);
@@ -369,7 +340,7 @@ TEST_F(UsbFrameTest, ATickOrSearchLeftByAnErrorDoesNotStopTheOnesAfterIt) {
   usb.on_search = [] { throw std::runtime_error("out of memory"); };
   EXPECT_THROW(principal.OnTimer(Timer::TimerBuscaUSB), std::runtime_error);
   principal.OnTimer(Timer::TimerBuscaUSB);
-  EXPECT_FALSE(principal.UsbDisconnected);
+  EXPECT_FALSE(principal.UsbDisconnected());
 }
 
 TEST_F(UsbFrameTest, ATickOrSearchStartedFromInsideAnotherDoesNothing) {
@@ -408,7 +379,7 @@ TEST_F(UsbFrameTest, ASilentDeviceIsLostAfterTenSecondsOfTicks) {
   usb.device.Chunk(Frame('0'));
   Tick();  // the last frame it sent
   EXPECT_EQ(TicksUntilLost(30), 10);
-  EXPECT_TRUE(principal.UsbDisconnected);
+  EXPECT_TRUE(principal.UsbDisconnected());
   EXPECT_FALSE(Timer(Timer::TimerUSB));
   EXPECT_TRUE(Timer(Timer::TimerBuscaUSB));
   EXPECT_TRUE(Timer(Timer::Timerdesconexion));
@@ -422,11 +393,12 @@ TEST_F(UsbFrameTest, ADeviceSendingEverySecondIsNeverLost) {
     usb.device.Chunk(Frame('0'));
     Tick();
   }
-  EXPECT_FALSE(principal.UsbDisconnected);
+  EXPECT_FALSE(principal.UsbDisconnected());
   EXPECT_EQ(principal.FramesDecoded(), 60u);
 }
 
 TEST_F(UsbFrameTest, UnplugAndReplug) {
+  ini.Set("Apaga", "ApagaDesconexion", "1");
   Load();
   principal.Activate();
   usb.device.Chunk(Frame('0'));
@@ -435,8 +407,8 @@ TEST_F(UsbFrameTest, UnplugAndReplug) {
 
   usb.Unplug();
   Tick();
-  EXPECT_TRUE(principal.UsbDisconnected);
-  EXPECT_TRUE(principal.UsbOpen);  // the link stays the USB one; only its device is gone
+  EXPECT_TRUE(principal.UsbDisconnected());
+  EXPECT_TRUE(principal.UsbOpen());  // the link stays the USB one; only its device is gone
   EXPECT_FALSE(Timer(Timer::TimerUSB));
   EXPECT_TRUE(Timer(Timer::TimerBuscaUSB));
   EXPECT_TRUE(Timer(Timer::Timerdesconexion));
@@ -449,21 +421,22 @@ TEST_F(UsbFrameTest, UnplugAndReplug) {
   // The search every 5 s finds nothing while the cable is out; meanwhile the disconnection
   // countdown has run part of the way and shows in lblmsg.
   principal.OnTimer(Timer::TimerBuscaUSB);
-  EXPECT_TRUE(principal.UsbDisconnected);
+  EXPECT_TRUE(principal.UsbDisconnected());
   EXPECT_TRUE(Timer(Timer::TimerBuscaUSB));
   EXPECT_EQ(usb.searches.size(), 2u);
-  principal.DisconnectSeconds = 3;
-  view.SetVisible(Control::lblmsg, true);
+  for (int second = 0; second < 27; ++second) principal.OnTimer(Timer::Timerdesconexion);
+  ASSERT_EQ(principal.DisconnectSeconds(), 3);
+  ASSERT_FALSE(view.Hidden(Control::lblmsg));
 
   usb.Plug();
   const int do_events = view.do_events;
   principal.OnTimer(Timer::TimerBuscaUSB);
-  EXPECT_FALSE(principal.UsbDisconnected);
-  EXPECT_TRUE(principal.UsbOpen);
+  EXPECT_FALSE(principal.UsbDisconnected());
+  EXPECT_TRUE(principal.UsbOpen());
   EXPECT_TRUE(Timer(Timer::TimerUSB));
   EXPECT_FALSE(Timer(Timer::TimerBuscaUSB));
   EXPECT_FALSE(Timer(Timer::Timerdesconexion));
-  EXPECT_EQ(principal.DisconnectSeconds, 30);
+  EXPECT_EQ(principal.DisconnectSeconds(), 30);
   EXPECT_TRUE(view.Hidden(Control::lblmsg));
   EXPECT_GT(view.do_events, do_events);
   EXPECT_EQ(tray.modified.back(), (std::pair<int, std::string>{kTrayMainIcon, "Corvamon"}));
@@ -510,26 +483,26 @@ TEST_F(UsbFrameTest, APartFrameOfTheLostDeviceIsNotJoinedToTheNextOnesFrames) {
   usb.device.Chunk(Part(Frame('1'), 0, 7));
   usb.device.Unplug();  // the replay list pulls the cable at the next read
   Tick();
-  ASSERT_TRUE(principal.UsbDisconnected);
+  ASSERT_TRUE(principal.UsbDisconnected());
   usb.Plug();
   principal.OnTimer(Timer::TimerBuscaUSB);
   usb.device.Chunk(Frame('0'));
   Tick();
   EXPECT_EQ(principal.LastFrame(), Frame('0'));
-  EXPECT_FALSE(principal.OnBattery);
+  EXPECT_FALSE(principal.OnBattery());
 }
 
 TEST_F(UsbFrameTest, OnBatteryALostDeviceChangesNeitherTheIconNorTheBalloons) {
   Load();
   usb.device.Chunk(Frame('1'));
   Tick();
-  ASSERT_TRUE(principal.OnBattery);
+  ASSERT_TRUE(principal.OnBattery());
   const auto balloons = tray.balloons;
   const auto modified = tray.modified;
   const int fronts = view.fronts;
   usb.Unplug();
   Tick();
-  EXPECT_TRUE(principal.UsbDisconnected);
+  EXPECT_TRUE(principal.UsbDisconnected());
   EXPECT_TRUE(Timer(Timer::TimerBuscaUSB));
   EXPECT_TRUE(Timer(Timer::Timerdesconexion));
   EXPECT_EQ(tray.balloons, balloons);
@@ -550,13 +523,15 @@ TEST_F(UsbFrameTest, WithoutNotifAvisoThereAreNoBalloonsButTheIconChanges) {
 }
 
 TEST_F(UsbFrameTest, ACountdownAlreadyRunningKeepsRunningWhenTheDeviceIsLost) {
+  ini.Set("Apaga", "ApagaDesconexion", "1");
   Load();
   view.EnableTimer(Timer::Timerdesconexion, true);
-  principal.DisconnectSeconds = 12;
+  for (int second = 0; second < 18; ++second) principal.OnTimer(Timer::Timerdesconexion);
+  ASSERT_EQ(principal.DisconnectSeconds(), 12);
   usb.Unplug();
   Tick();
   EXPECT_TRUE(Timer(Timer::Timerdesconexion));
-  EXPECT_EQ(principal.DisconnectSeconds, 12);  // refilled only when the device is back
+  EXPECT_EQ(principal.DisconnectSeconds(), 12);  // refilled only when the device is back
 }
 
 // ---- a session played from a replay text
@@ -581,28 +556,76 @@ unplug
 )");
   Tick();  // the first frame; the noise; the failure; nothing more this tick
   EXPECT_EQ(principal.FramesDecoded(), 2u);
-  EXPECT_TRUE(principal.OnBattery);
+  EXPECT_TRUE(principal.OnBattery());
   Tick();  // the wrong count is skipped, the 0xFF frame is read
   EXPECT_EQ(principal.FramesDecoded(), 3u);
   EXPECT_EQ(principal.LastFrame()[5], 0x64);
   Tick();  // power back, then the cable is pulled
   EXPECT_EQ(principal.FramesDecoded(), 4u);
-  EXPECT_FALSE(principal.OnBattery);
-  EXPECT_TRUE(principal.UsbDisconnected);
+  EXPECT_FALSE(principal.OnBattery());
+  EXPECT_TRUE(principal.UsbDisconnected());
   EXPECT_EQ(tray.balloons.back(), kLostBalloon);
 }
 
 TEST_F(UsbFrameTest, WithoutAFrameLengthReportsAreTakenButNothingIsShown) {
   ini.Set("Inicio", "DataString", "");
   Load();
-  ASSERT_TRUE(principal.UsbOpen);
+  ASSERT_TRUE(principal.UsbOpen());
   usb.device.Chunk(Frame('1'));
   usb.device.Chunk(Frame('1'));
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_FALSE(principal.OnBattery);
+  EXPECT_FALSE(principal.OnBattery());
   EXPECT_TRUE(usb.device.replay.empty());  // drained
   EXPECT_EQ(TicksUntilLost(30), 10);      // and a silent device is still noticed
+}
+
+// ---- the assembler on its own, with a FrameBuffer in the test's hands
+
+class UsbFrameAssemblerTest : public ::testing::Test {
+ protected:
+  UsbFrameAssemblerTest() {
+    usb.present = true;
+    usb.FindUsbDevice("Corvamon");
+  }
+  // One tick a second after the last: the frames it put together, in order.
+  std::vector<Bytes> Tick() {
+    usb.clock.Advance(1000);
+    assembler.BeginTick();
+    std::vector<Bytes> frames;
+    while (assembler.Assemble(buffer, 10)) frames.emplace_back(buffer.begin() + 1, buffer.begin() + 11);
+    return frames;
+  }
+
+  fakes::FakeUsb usb;
+  UsbFrameAssembler assembler{usb};
+  Bytes buffer = Bytes(21, 0);
+};
+
+TEST_F(UsbFrameAssemblerTest, AReportThatWouldRunPastTheFrameEndsTheFrameBegun) {
+  buffer = Bytes(11, 0);  // room for exactly one frame after index 0
+  const Bytes frame = Frame('0');
+  usb.device.Chunk(Part(frame, 0, 7));
+  usb.device.Chunk({1, 2, 3, 4, 5, 6, 7});  // 7 + 7: not the rest of this frame
+  usb.device.Chunk(Part(frame, 7, 3));      // nor is this, any more
+  EXPECT_TRUE(Tick().empty());
+  EXPECT_EQ(buffer.size(), 11u);
+  EXPECT_EQ(assembler.FramePos(), 1);
+  usb.device.Chunk(frame);
+  EXPECT_EQ(Tick(), std::vector<Bytes>{frame});
+}
+
+// Fault: with "FramePos >= FrameLength" a frame counted as complete one byte early, and its mode
+// was whatever an earlier frame had left in FrameBuffer: a '2' there shut the computer down.
+TEST_F(UsbFrameAssemblerTest, AStaleShutdownByteIsNeverHandedOn) {
+  // A frame that broke off right before its mode byte, then the device's next whole frame.
+  usb.device.Chunk(Part(Frame('0'), 0, 9));
+  usb.device.Chunk(Frame('0'));
+  buffer[10] = '2';  // what an earlier frame could have left there
+  std::vector<Bytes> frames = Tick();
+  const std::vector<Bytes> more = Tick();
+  frames.insert(frames.end(), more.begin(), more.end());
+  EXPECT_EQ(frames, std::vector<Bytes>{Frame('0')});
 }
 
 }  // namespace

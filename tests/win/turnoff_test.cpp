@@ -45,7 +45,7 @@ TEST(SerialTurnOff, PercentThenTheMinutesAfterThePauseThenTheMessage) {
   auto window = PrincipalWindow::Create(::GetModuleHandleW(nullptr),
                                         {usb, &tray, MSComm1, MSComm2, log, platform, shutdown, office}, folder);
   ASSERT_TRUE(window);
-  ASSERT_FALSE(window->core().UsbMode);
+  ASSERT_FALSE(window->core().UsbMode());
   ASSERT_TRUE(MSComm1.PortOpen()) << "COM1 should be the simulator's pty";
 
   const ULONGLONG start = ::GetTickCount64();

@@ -428,8 +428,8 @@ TEST_F(RealHidDevice, TheMonitorTakesASilentDeviceForLostAndFindsItAgain) {
       {link, &tray, MSComm1, MSComm2, log, platform, shutdown, office}, folder);
   ASSERT_TRUE(window);
   Principal& core = window->core();
-  ASSERT_TRUE(core.UsbMode);
-  ASSERT_TRUE(core.UsbOpen);
+  ASSERT_TRUE(core.UsbMode());
+  ASSERT_TRUE(core.UsbOpen());
   EXPECT_FALSE(MSComm1.open);
   EXPECT_TRUE(window->TimerEnabled(Timer::TimerUSB));
 
@@ -447,7 +447,7 @@ TEST_F(RealHidDevice, TheMonitorTakesASilentDeviceForLostAndFindsItAgain) {
     return done();
   };
   const ULONGLONG start = ::GetTickCount64();
-  EXPECT_TRUE(run_until([&] { return core.UsbDisconnected; }, 30000));
+  EXPECT_TRUE(run_until([&] { return core.UsbDisconnected(); }, 30000));
   const ULONGLONG lost_after = ::GetTickCount64() - start;
   EXPECT_GE(lost_after, 9000u);  // ten silent seconds, not fewer
   EXPECT_FALSE(device.IsOpen());  // the lost device's handle is gone at once
@@ -455,7 +455,7 @@ TEST_F(RealHidDevice, TheMonitorTakesASilentDeviceForLostAndFindsItAgain) {
   EXPECT_TRUE(window->TimerEnabled(Timer::TimerBuscaUSB));
   EXPECT_EQ(tray.balloons, std::vector<std::string>{"1|Corvamon| Equipo BRAX Desconectado "});
 
-  EXPECT_TRUE(run_until([&] { return !core.UsbDisconnected; }, 15000));
+  EXPECT_TRUE(run_until([&] { return !core.UsbDisconnected(); }, 15000));
   EXPECT_TRUE(device.IsOpen());
   EXPECT_TRUE(window->TimerEnabled(Timer::TimerUSB));
   EXPECT_FALSE(window->TimerEnabled(Timer::TimerBuscaUSB));

@@ -1,0 +1,45 @@
+#pragma once
+// The monitor's texts: what the main window, the tray and the log say.
+
+namespace corva {
+
+// Texts the main window shows.
+namespace text {
+inline constexpr char kProductString[] = "Corvamon";
+inline constexpr char kMessageTitle[] = "Corvamon";
+inline constexpr char kNotFound[] = "No encontré el equipo KRD\r\nERROR en la conexión";
+inline constexpr char kConnectionError[] = "Error en la conexión";
+inline constexpr char kTrayTip[] = "KRD Tarnix Corvamon";
+inline constexpr char kSentOk[] = "Enviado OK";
+inline constexpr char kBadDataString[] = "Revise DataString en Corvamon.ini";
+inline constexpr char kMonitoring[] = "Monitoreando Equipo";
+inline constexpr char kTrayMainTip[] = "Corvamon";
+inline constexpr char kTrayBatteryTip[] = "Corvamon - Bateria al ";
+inline constexpr char kBalloonTitle[] = "Corvamon";
+inline constexpr char kBalloonFailure[] = " FALLA DE LINEA ";
+inline constexpr char kBalloonReturn[] = " Retorno de Energía ";
+inline constexpr int kBalloonInfo = 1;
+// Event texts of the log, with their trailing blank.
+inline constexpr char kLogStart[] = "Inicio de Monitoreo KRD ";
+inline constexpr char kLogFailure[] = "Corte de energía ";
+inline constexpr char kLogReturn[] = "Retorno de energía ";
+inline constexpr char kLogForcedShutdown[] = "Cierre Forzado ";
+inline constexpr char kLabelOperation[] = "Operacion ";
+inline constexpr char kLabelVoltage[] = "Voltaje ";
+inline constexpr char kLabelFrequency[] = "Frecuencia ";
+inline constexpr char kLabelLine[] = "Linea ";
+inline constexpr char kLabelBattery[] = "Bateria ";
+inline constexpr char kLabelOnBattery[] = "Operacion con Bateria ";
+inline constexpr char kLabelBatteryExhausted[] = "Operacion BATERIA AGOTADA ";
+inline constexpr char kLogThresholdShutdown[] = "Apagado por bateria a nivel personalizado ";
+inline constexpr char kLogTimeShutdown[] = "Apagado por tiempo a nivel personalizado ";
+// Countdown and shutdown messages in lblmsg.
+inline constexpr char kShutdownIn[] = "Apagar en ";
+inline constexpr char kSeconds[] = " segundos";
+inline constexpr char kShuttingDownPc[] = "Apagando la PC";
+inline constexpr char kSavingApplications[] = "Guardando Aplicaciones";
+inline constexpr char kShutdownMessage[] = "Apagar";
+inline constexpr char kSignalToUps[] = "Señal a TNX";
+}  // namespace text
+
+}  // namespace corva

@@ -1,0 +1,65 @@
+#pragma once
+// When the computer shuts down, and how: the battery threshold and battery time rules, the
+// TimerApagar and Timerdesconexion countdowns, the decision with its log entry, and the shutdown
+// sequence (documents saved, the UPS told to switch itself off, Windows shut down).
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "monitor_state.h"
+#include "ports.h"
+#include "power_events.h"
+#include "reboot.h"
+
+namespace corva {
+
+class ShutdownRules {
+ public:
+  // `signal_ups_turn_off` tells the UPS, on whichever link it is on, to switch itself off after
+  // ApagaTNXMinutos minutes.
+  ShutdownRules(MonitorState& state, Bitacora& log, MainView& view, OfficeSaver& office,
+                SystemShutdown& shutdown, std::function<void()> signal_ups_turn_off);
+
+  // Both countdowns start full: ApagaCuantosMinutos and ApagaDesconexionSegundos seconds.
+  void ResetCountdowns();
+  // The device is back: the disconnection countdown is full again for the next loss.
+  void RefillDisconnectCountdown();
+
+  // A frame on battery: the threshold rule, then the battery time rule, may decide the shutdown.
+  void ApplyBatteryRules();
+  // A second of battery time: down on battery, back up once power has returned.
+  void TimerApagar_Timer();
+  // A second without the USB device; at zero the shutdown is decided and run.
+  void Timerdesconexion_Timer();
+  // The shutdown sequence: save documents, tell the UPS to switch off, shut Windows down.
+  void RunShutdownSequence();
+
+  std::int16_t CountdownSeconds() const { return countdown_seconds_; }
+  std::int16_t DisconnectSeconds() const { return disconnect_seconds_; }
+  std::uint64_t ShutdownSequenceRuns() const { return shutdown_runs_; }
+  // Whether the system has taken the shutdown request.
+  bool ShutdownAccepted() const { return shutdown_accepted_; }
+
+ private:
+  void DecideShutdown(std::string_view event_text);
+
+  MonitorState& state_;
+  Bitacora& log_;
+  MainView& view_;
+  OfficeSaver& office_;
+  SystemShutdown& shutdown_;
+  std::function<void()> signal_ups_turn_off_;
+  std::int16_t countdown_seconds_ = 0;
+  std::int16_t disconnect_seconds_ = 0;
+  std::uint64_t shutdown_runs_ = 0;
+  // The sequence (documents, UPS signal) runs once; a refused shutdown is asked for again.
+  bool shutdown_prepared_ = false;
+  bool shutdown_accepted_ = false;
+  bool shutdown_running_ = false;
+};
+
+// How long the program waits for a locked log before it ends or shuts the computer down.
+inline constexpr int kExitLogWaitMs = 5000;
+
+}  // namespace corva
