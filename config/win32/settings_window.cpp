@@ -99,8 +99,9 @@ std::unique_ptr<SettingsWindow> SettingsWindow::Create(HINSTANCE instance,
   const int w = window->Scaled(skin::kWindow.w), h = window->Scaled(skin::kWindow.h);
   RECT work{0, 0, 800, 600};
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = work.left + (work.right - work.left - w) / 2;
-  const int y = work.top + (work.bottom - work.top - h) / 2;
+  // Where it does not fit (a large scale on a small screen), its top left stays on the screen.
+  const int x = std::max(work.left, work.left + (work.right - work.left - w) / 2);
+  const int y = std::max(work.top, work.top + (work.bottom - work.top - h) / 2);
   HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, kClassName, Widen(text::kWindowCaption).c_str(),
                                 WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, x, y, w,
                                 h, nullptr, nullptr, instance, window.get());

@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 #include "control_ids.h"
 #include "access_io_device.h"
 #include "documents.h"
@@ -101,8 +103,9 @@ std::unique_ptr<PrincipalWindow> PrincipalWindow::Create(HINSTANCE instance, Lin
   const int height = size.cy;
   RECT work{0, 0, 800, 600};
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = work.left + (work.right - work.left - width) / 2;
-  const int y = work.top + (work.bottom - work.top - height) / 2;
+  // Where it does not fit (a large scale on a small screen), its top left stays on the screen.
+  const int x = std::max(work.left, work.left + (work.right - work.left - width) / 2);
+  const int y = std::max(work.top, work.top + (work.bottom - work.top - height) / 2);
 
   HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, CORVA_MAIN_CLASS, CORVA_MAIN_CAPTION,
                                 WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, x, y,
