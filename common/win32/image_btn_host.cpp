@@ -35,6 +35,8 @@ constexpr ScaledProperty kPictureProperties[] = {{"picture", 0x68030009},
                                                  {"bgpicture", 0x68030006}};
 constexpr ScaledProperty kOffsetProperties[] = {{"imageoffset", 0x6803000d},
                                                 {"borderoffset", 0x6803000c}};
+constexpr DISPID kDispidFont = 0x6803000b;
+constexpr LONG kHimetricPerInch = 2540;
 
 template <std::size_t N>
 DISPID DispidOf(const ScaledProperty (&table)[N], const std::string& name) {
@@ -156,6 +158,7 @@ class ImageBtnInstance final : public IOleClientSite,
       }
       if (FAILED(hr)) result = hr;
     }
+    ScaleFont();
     for (const auto& [dispid, base] : offsets) {
       VARIANT value{};
       value.vt = VT_I2;
@@ -307,6 +310,23 @@ class ImageBtnInstance final : public IOleClientSite,
       dispatch_ = object.query<IDispatch>();
     }
     return hr;
+  }
+
+  // The caption's font at the art scale. An OLE font is realized at the screen's DPI unless given
+  // another ratio of logical pixels to HIMETRIC: the one of the scale's DPI, so the caption grows
+  // with the places and pictures, also on a monitor of another DPI.
+  void ScaleFont() {
+    if (!dispatch_) return;
+    unique_variant value;
+    DISPPARAMS none{};
+    if (FAILED(dispatch_->Invoke(kDispidFont, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
+                                 &none, value.put(), nullptr, nullptr)) ||
+        value.vt != VT_DISPATCH || !value.pdispVal) {
+      return;
+    }
+    com_ptr<IFont> font;
+    if (SUCCEEDED(value.pdispVal->QueryInterface(IID_IFont, font.put_void())) && font)
+      font->SetRatio(dpi::ScaleBy(dpi::kBaseDpi, art_scale_), kHimetricPerInch);
   }
 
   void Destroy() {
@@ -553,6 +573,7 @@ HRESULT ImageBtnContainer::Load(std::string_view description) {
         instance->Destroy();
         return hr;
       }
+      instance->ScaleFont();
       instances_.push_back(instance);
     }
     return S_OK;
