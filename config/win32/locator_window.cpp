@@ -140,8 +140,12 @@ class LocatorWindow final : public LocatorView {
           LoadArt();
         }
         const auto* suggested = reinterpret_cast<const RECT*>(lp);
+        RECT now{};
+        ::GetWindowRect(hwnd_, &now);
+        const POINT at = suggested ? POINT{suggested->left, suggested->top}
+                                   : POINT{now.left, now.top};
         const SIZE size = FrameSize();
-        ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, size.cx, size.cy,
+        ::SetWindowPos(hwnd_, nullptr, at.x, at.y, size.cx, size.cy,
                        SWP_NOZORDER | SWP_NOACTIVATE);
         PlaceControls();
         return 0;
