@@ -5,6 +5,7 @@
 #include <map>
 #include <new>
 
+#include "dpi.h"
 #include "form_description.h"
 #include "text.h"
 
@@ -19,10 +20,45 @@ const IID kImageBtnEvents = {0xf9445b7c, 0x5674, 0x45e3,
 constexpr DISPID kClickEvent = 1;
 constexpr OLE_COLOR kAmbientForeColor = 0x80000012;  // the system button-text colour
 
-int TwipsPerPixel() {
-  window_dc screen(nullptr);
-  const int dpi = ::GetDeviceCaps(screen.get(), LOGPIXELSX);
-  return dpi > 0 ? 1440 / dpi : 15;
+// Places are kept in 96-DPI pixels, where a pixel is 15 twips at every scale.
+constexpr int kTwipsPerBasePixel = 15;
+
+// The description's picture and offset properties, by dispatch id: the container loads them at
+// the owner's art scale and loads them again when that changes.
+struct ScaledProperty {
+  const char* name;
+  DISPID dispid;
+};
+constexpr ScaledProperty kPictureProperties[] = {{"picture", 0x68030009},
+                                                 {"picturedown", 0x68030008},
+                                                 {"picturehov", 0x68030007},
+                                                 {"bgpicture", 0x68030006}};
+constexpr ScaledProperty kOffsetProperties[] = {{"imageoffset", 0x6803000d},
+                                                {"borderoffset", 0x6803000c}};
+constexpr DISPID kDispidFont = 0x6803000b;
+constexpr LONG kHimetricPerInch = 2540;
+
+template <std::size_t N>
+DISPID DispidOf(const ScaledProperty (&table)[N], const std::string& name) {
+  for (const ScaledProperty& p : table)
+    if (::lstrcmpiA(p.name, name.c_str()) == 0) return p.dispid;
+  return DISPID_UNKNOWN;
+}
+
+HRESULT PutProperty(IDispatch* control, DISPID dispid, VARIANT& value, WORD how) {
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params{&value, &named, 1, 1};
+  return control->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, how, &params, nullptr, nullptr,
+                         nullptr);
+}
+
+// A picture object owning the bitmap of resource `id` at `art_scale`.
+HRESULT LoadScaledPicture(HINSTANCE resources, int id, int art_scale, IPictureDisp** out) {
+  unique_hbitmap bitmap = LoadArtBitmap(resources, id, art_scale);
+  if (!bitmap) return HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
+  const HRESULT hr = MakePicture(bitmap.get(), true, out);
+  if (SUCCEEDED(hr)) bitmap.release();  // the picture owns it now
+  return hr;
 }
 
 // The saved properties of one instance, read by name without regard to case.
@@ -78,13 +114,61 @@ class ImageBtnInstance final : public IOleClientSite,
                                public IOleControlSite,
                                public IDispatch {  // the ambient properties
  public:
-  ImageBtnInstance(ImageBtnContainer& container, const FormRecord& record)
+  ImageBtnInstance(ImageBtnContainer& container, const FormRecord& record, int art_scale)
       : container_(container),
         name_(Widen(record.name)),
         id_(record.id),
-        rect_{record.left, record.top, record.left + record.width, record.top + record.height},
+        base_{record.left, record.top, record.left + record.width, record.top + record.height},
+        art_scale_(art_scale),
+        rect_(Scaled(base_, art_scale)),
         tag_(Widen(record.tag)),
         tooltip_(Widen(record.tooltiptext)) {}
+
+  static RECT Scaled(const RECT& base, int art_scale) {
+    const dpi::ScaledRect r = dpi::ScaleRect(base.left, base.top, base.right - base.left,
+                                             base.bottom - base.top, art_scale);
+    return RECT{r.x, r.y, r.x + r.w, r.y + r.h};
+  }
+
+  // The description's pictures (resource ids) and offsets (96-DPI pixels), kept to be applied
+  // again at another scale.
+  std::vector<std::pair<DISPID, int>> pictures;
+  std::vector<std::pair<DISPID, int>> offsets;
+
+  // Moves the control to its place at `art_scale` and gives it the description's pictures and
+  // offsets drawn for that scale.
+  HRESULT Rescale(HINSTANCE resources, int art_scale) {
+    art_scale_ = art_scale;
+    rect_ = Scaled(base_, art_scale);
+    if (auto ip = control_.query<IOleInPlaceObject>()) ip->SetObjectRects(&rect_, &rect_);
+    if (hwnd_) {
+      ::SetWindowPos(hwnd_, nullptr, rect_.left, rect_.top, rect_.right - rect_.left,
+                     rect_.bottom - rect_.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (!dispatch_) return E_UNEXPECTED;
+    HRESULT result = S_OK;
+    for (const auto& [dispid, id] : pictures) {
+      com_ptr<IPictureDisp> picture;
+      HRESULT hr = LoadScaledPicture(resources, id, art_scale, picture.put());
+      if (SUCCEEDED(hr)) {
+        VARIANT value{};
+        value.vt = VT_DISPATCH;
+        value.pdispVal = picture.get();
+        hr = PutProperty(dispatch_.get(), dispid, value, DISPATCH_PROPERTYPUTREF);
+      }
+      if (FAILED(hr)) result = hr;
+    }
+    ScaleFont();
+    for (const auto& [dispid, base] : offsets) {
+      VARIANT value{};
+      value.vt = VT_I2;
+      value.iVal = static_cast<SHORT>(dpi::ScaleBy(base, art_scale));
+      if (HRESULT hr = PutProperty(dispatch_.get(), dispid, value, DISPATCH_PROPERTYPUT); FAILED(hr))
+        result = hr;
+    }
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+    return result;
+  }
 
   // ---- IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
@@ -156,6 +240,9 @@ class ImageBtnInstance final : public IOleClientSite,
   STDMETHODIMP OnPosRectChange(LPCRECT pos) override {
     if (!pos) return E_POINTER;
     rect_ = *pos;
+    base_ = RECT{dpi::MulDivRound(pos->left, 100, art_scale_), dpi::MulDivRound(pos->top, 100, art_scale_),
+                 dpi::MulDivRound(pos->right, 100, art_scale_),
+                 dpi::MulDivRound(pos->bottom, 100, art_scale_)};
     if (auto ip = control_.query<IOleInPlaceObject>()) ip->SetObjectRects(&rect_, &rect_);
     return S_OK;
   }
@@ -223,6 +310,23 @@ class ImageBtnInstance final : public IOleClientSite,
       dispatch_ = object.query<IDispatch>();
     }
     return hr;
+  }
+
+  // The caption's font at the art scale. An OLE font is realized at the screen's DPI unless given
+  // another ratio of logical pixels to HIMETRIC: the one of the scale's DPI, so the caption grows
+  // with the places and pictures, also on a monitor of another DPI.
+  void ScaleFont() {
+    if (!dispatch_) return;
+    unique_variant value;
+    DISPPARAMS none{};
+    if (FAILED(dispatch_->Invoke(kDispidFont, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
+                                 &none, value.put(), nullptr, nullptr)) ||
+        value.vt != VT_DISPATCH || !value.pdispVal) {
+      return;
+    }
+    com_ptr<IFont> font;
+    if (SUCCEEDED(value.pdispVal->QueryInterface(IID_IFont, font.put_void())) && font)
+      font->SetRatio(dpi::ScaleBy(dpi::kBaseDpi, art_scale_), kHimetricPerInch);
   }
 
   void Destroy() {
@@ -301,15 +405,15 @@ class ImageBtnInstance final : public IOleClientSite,
       }
       if (!result) return E_POINTER;
       ::VariantInit(result);
-      const int twips = TwipsPerPixel();
+      const int twips = kTwipsPerBasePixel;
       switch (id) {
         case 1: return Text(owner_.name_, result);
         case 2:
           if (owner_.tag_value_.vt != VT_EMPTY) return ::VariantCopy(result, &owner_.tag_value_);
           return Text(owner_.tag_, result);
         case 3: return Text(owner_.tooltip_, result);
-        case 4: return Long(owner_.rect_.left * twips, result);
-        case 5: return Long(owner_.rect_.top * twips, result);
+        case 4: return Long(owner_.base_.left * twips, result);
+        case 5: return Long(owner_.base_.top * twips, result);
         case 6:  // the owning window, by its handle
           return Long(static_cast<LONG>(reinterpret_cast<LONG_PTR>(owner_.container_.owner())),
                       result);
@@ -380,7 +484,9 @@ class ImageBtnInstance final : public IOleClientSite,
   ImageBtnContainer& container_;
   std::wstring name_;
   int id_;
-  RECT rect_;
+  RECT base_;  // 96-DPI pixels
+  int art_scale_;
+  RECT rect_;  // at art_scale_
   std::wstring tag_;
   unique_variant tag_value_;
   std::wstring tooltip_;
@@ -394,7 +500,10 @@ class ImageBtnInstance final : public IOleClientSite,
 };
 
 ImageBtnContainer::ImageBtnContainer(HWND owner, HINSTANCE resources, std::wstring library)
-    : owner_(owner), resources_(resources), library_path_(std::move(library)) {
+    : owner_(owner),
+      resources_(resources),
+      library_path_(std::move(library)),
+      art_scale_(dpi::ArtScaleForDpi(DpiOfWindow(owner))) {
   if (library_path_.empty()) library_path_ = ProgramDirectory() + L"\\lumbra.ocx";
 }
 
@@ -421,12 +530,18 @@ HRESULT ImageBtnContainer::Load(std::string_view description) {
     }
     for (const FormRecord& record : parsed.records) {
       com_ptr<RecordBag> bag = com_ptr<RecordBag>::attach(new RecordBag());
+      com_ptr<ImageBtnInstance> instance =
+          com_ptr<ImageBtnInstance>::attach(new ImageBtnInstance(*this, record, art_scale_));
       for (const auto& [name, value] : record.properties) {
         auto v = std::make_unique<unique_variant>();
         switch (value.kind) {
           case FormValue::Kind::Number:
             v->vt = VT_I4;
             v->lVal = value.number;
+            if (const DISPID offset = DispidOf(kOffsetProperties, name); offset != DISPID_UNKNOWN) {
+              instance->offsets.emplace_back(offset, value.number);
+              v->lVal = dpi::ScaleBy(value.number, art_scale_);
+            }
             break;
           case FormValue::Kind::Switch:
             v->vt = VT_BOOL;
@@ -439,28 +554,26 @@ HRESULT ImageBtnContainer::Load(std::string_view description) {
             break;
           }
           case FormValue::Kind::Picture: {
-            auto bitmap = static_cast<HBITMAP>(::LoadImageW(
-                resources_, MAKEINTRESOURCEW(value.number), IMAGE_BITMAP, 0, 0, 0));
-            if (!bitmap) return HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
             IPictureDisp* picture = nullptr;
-            if (HRESULT hr = MakePicture(bitmap, true, &picture); FAILED(hr)) {
-              ::DeleteObject(bitmap);
+            if (HRESULT hr = LoadScaledPicture(resources_, value.number, art_scale_, &picture);
+                FAILED(hr)) {
               return hr;
             }
             v->vt = VT_DISPATCH;
             v->pdispVal = picture;
+            if (const DISPID dispid = DispidOf(kPictureProperties, name); dispid != DISPID_UNKNOWN)
+              instance->pictures.emplace_back(dispid, value.number);
             break;
           }
         }
         bag->values.emplace_back(Widen(name), std::move(v));
       }
-      com_ptr<ImageBtnInstance> instance =
-          com_ptr<ImageBtnInstance>::attach(new ImageBtnInstance(*this, record));
       HRESULT hr = instance->Create(factory_.get(), bag.get());
       if (FAILED(hr)) {
         instance->Destroy();
         return hr;
       }
+      instance->ScaleFont();
       instances_.push_back(instance);
     }
     return S_OK;
@@ -476,6 +589,15 @@ HRESULT ImageBtnContainer::LoadResource(int resource_id) {
   const void* data = loaded ? ::LockResource(loaded) : nullptr;
   if (!data) return HRESULT_FROM_WIN32(::GetLastError());
   return Load(std::string_view(static_cast<const char*>(data), ::SizeofResource(resources_, found)));
+}
+
+HRESULT ImageBtnContainer::SetArtScale(int art_scale) {
+  art_scale_ = art_scale;
+  HRESULT result = S_OK;
+  for (const auto& i : instances_) {
+    if (HRESULT hr = i->Rescale(resources_, art_scale); FAILED(hr)) result = hr;
+  }
+  return result;
 }
 
 ImageBtnInstance* ImageBtnContainer::Find(std::wstring_view name) const {
@@ -508,10 +630,7 @@ HRESULT ImageBtnContainer::SetPicture(std::wstring_view name, DISPID dispid, HBI
   VARIANT value{};
   value.vt = VT_DISPATCH;
   value.pdispVal = picture.get();
-  DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS params{&value, &named, 1, 1};
-  return control->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUTREF, &params,
-                         nullptr, nullptr, nullptr);
+  return PutProperty(control, dispid, value, DISPATCH_PROPERTYPUTREF);
 }
 
 void ImageBtnContainer::SetVisible(std::wstring_view name, bool visible) {

@@ -47,6 +47,14 @@ class ImageBtnContainer {
   void SetVisible(std::wstring_view name, bool visible);
   bool IsVisible(std::wstring_view name) const;
 
+  // The description's places, offsets and pictures are in 96-DPI pixels and resource ids; the
+  // container shows them at an art scale (common/core/dpi_scale.h), at first the one nearest to
+  // the owner's DPI. SetArtScale moves every instance to its place at `art_scale` and gives it
+  // the description's pictures drawn for that scale (after a WM_DPICHANGED). Pictures set with
+  // SetPicture are the caller's to set again.
+  HRESULT SetArtScale(int art_scale);
+  int art_scale() const { return art_scale_; }
+
   HWND owner() const { return owner_; }
 
  private:
@@ -57,6 +65,7 @@ class ImageBtnContainer {
   std::wstring library_path_;
   HMODULE library_ = nullptr;
   com_ptr<IClassFactory> factory_;
+  int art_scale_ = 100;
   std::vector<com_ptr<ImageBtnInstance>> instances_;
 };
 

@@ -70,6 +70,13 @@ HWND MakeButton(HWND parent, int id, const RECT& rect, const std::wstring& capti
   return button;
 }
 
+void SetButtonLook(HWND button, const ButtonLook& look) {
+  if (ButtonState* state = StateOf(button)) {
+    state->look = look;
+    ::InvalidateRect(button, nullptr, FALSE);
+  }
+}
+
 bool DrawButton(const DRAWITEMSTRUCT& item) {
   const ButtonState* state = StateOf(item.hwndItem);
   if (item.CtlType != ODT_BUTTON || !state) return false;

@@ -19,6 +19,10 @@ struct ButtonLook {
 HWND MakeButton(HWND parent, int id, const RECT& rect, const std::wstring& caption,
                 const ButtonLook& look);
 
+// Gives a button made by MakeButton another look (pictures and font at another scale); the
+// old look's pictures and font may go once this has returned.
+void SetButtonLook(HWND button, const ButtonLook& look);
+
 // For the parent's WM_DRAWITEM of a button made by MakeButton; false for any other control.
 bool DrawButton(const DRAWITEMSTRUCT& item);
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "config_ids.h"
+#include "dpi.h"
 #include "locator.h"
 #include "resource.h"
 #include "text.h"
@@ -16,7 +17,6 @@ namespace corva::config::win {
 using corva::win::unique_hbrush;
 using corva::win::unique_hfont;
 using corva::win::unique_hbitmap;
-using corva::win::window_dc;
 using corva::win::Widen;
 
 namespace {
@@ -27,6 +27,18 @@ constexpr UINT_PTR kTimer2 = 2;
 // Client area: 3045 x 690 twips.
 constexpr int kClientTwipsW = 3045;
 constexpr int kClientTwipsH = 690;
+// The client area's height in 96-DPI pixels, which the controls are centred in.
+constexpr int kClientH = kClientTwipsH * corva::dpi::kBaseDpi / 1440;
+
+// The controls' places in 96-DPI pixels.
+struct LocatorPlace {
+  int id, x, y, w, h;
+};
+constexpr LocatorPlace kPlaces[] = {
+    {ids::locImage1, 6, (kClientH - 32) / 2, 32, 32},
+    {ids::locLabel1, 40, (kClientH - 20) / 2, 130, 20},
+    {ids::locLabel2, 172, (kClientH - 20) / 2, 30, 20},
+};
 constexpr COLORREF kBackground = RGB(244, 246, 248);
 
 class LocatorWindow final : public LocatorView {
@@ -43,19 +55,14 @@ class LocatorWindow final : public LocatorView {
     wc.lpszClassName = kClassName;
     ::RegisterClassExW(&wc);
 
-    const int dpi = [] {
-      window_dc screen(nullptr);
-      return ::GetDeviceCaps(screen.get(), LOGPIXELSX);
-    }();
-    RECT frame{0, 0, ::MulDiv(kClientTwipsW, dpi, 1440), ::MulDiv(kClientTwipsH, dpi, 1440)};
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    const DWORD ex_style = WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME;
-    ::AdjustWindowRectEx(&frame, style, FALSE, ex_style);
-    const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+    art_scale_ = corva::dpi::ArtScaleForDpi(owner ? corva::win::DpiOfWindow(owner)
+                                                   : corva::win::ScreenDpi());
+    const SIZE size = FrameSize();
+    const int w = size.cx, h = size.cy;
     const int x = (::GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     const int y = (::GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-    hwnd_ = ::CreateWindowExW(ex_style, kClassName, Widen(locator::kCaption).c_str(), style, x, y,
-                              w, h, owner, nullptr, instance_, this);
+    hwnd_ = ::CreateWindowExW(kExStyle, kClassName, Widen(locator::kCaption).c_str(), kStyle, x,
+                              y, w, h, owner, nullptr, instance_, this);
     if (!hwnd_) return {};
 
     // The first port is open before the window is first drawn.
@@ -126,6 +133,23 @@ class LocatorWindow final : public LocatorView {
         if (wp == kTimer1) locator_.Timer1_Timer();
         if (wp == kTimer2) locator_.Timer2_Timer();
         return 0;
+      case corva::win::kWmDpiChanged: {
+        const int scale = corva::dpi::ArtScaleForDpi(HIWORD(wp));
+        if (scale != art_scale_) {
+          art_scale_ = scale;
+          LoadArt();
+        }
+        const auto* suggested = reinterpret_cast<const RECT*>(lp);
+        RECT now{};
+        ::GetWindowRect(hwnd_, &now);
+        const POINT at = suggested ? POINT{suggested->left, suggested->top}
+                                   : POINT{now.left, now.top};
+        const SIZE size = FrameSize();
+        ::SetWindowPos(hwnd_, nullptr, at.x, at.y, size.cx, size.cy,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        PlaceControls();
+        return 0;
+      }
       case WM_CTLCOLORSTATIC:
         ::SetBkColor(reinterpret_cast<HDC>(wp), kBackground);
         return reinterpret_cast<LRESULT>(background_.get());
@@ -139,36 +163,61 @@ class LocatorWindow final : public LocatorView {
     }
   }
 
+  // The window's size for its client area of 3045 x 690 twips at the art scale.
+  SIZE FrameSize() const {
+    const int dpi_of_scale = corva::dpi::ScaleBy(corva::dpi::kBaseDpi, art_scale_);
+    RECT frame{0, 0, corva::dpi::MulDivRound(kClientTwipsW, dpi_of_scale, 1440),
+               corva::dpi::MulDivRound(kClientTwipsH, dpi_of_scale, 1440)};
+    ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+  }
+
   void CreateControls() {
-    RECT client{};
-    ::GetClientRect(hwnd_, &client);
-    const int h = client.bottom;
-    font_.reset(::CreateFontW(-12, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                              DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
-    picture_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOCATOR),
-                                                     IMAGE_BITMAP, 0, 0, 0)));
-    const auto child = [this](const wchar_t* text, DWORD style, int id, int x, int y, int w, int ch) {
-      HWND c = ::CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | style, x, y, w, ch,
-                                 hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 instance_, nullptr);
-      ::SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-      return c;
+    const auto child = [this](const wchar_t* text, DWORD style, int id) {
+      return ::CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
+                               hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               instance_, nullptr);
     };
-    HWND image = child(L"", SS_BITMAP, ids::locImage1, 6, (h - 32) / 2, 32, 32);
-    ::SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
+    child(L"", SS_BITMAP, ids::locImage1);
     // Label2 follows Label1's text: "Buscando en COM" 4, "Localizado en COM" 4.
-    child(Widen(locator::kSearching).c_str(), SS_RIGHT | SS_CENTERIMAGE, ids::locLabel1, 40,
-          (h - 20) / 2, 130, 20);
-    child(L"1", SS_LEFT | SS_CENTERIMAGE, ids::locLabel2, 172, (h - 20) / 2, 30, 20);
+    child(Widen(locator::kSearching).c_str(), SS_RIGHT | SS_CENTERIMAGE, ids::locLabel1);
+    child(L"1", SS_LEFT | SS_CENTERIMAGE, ids::locLabel2);
+    LoadArt();
+    PlaceControls();
+  }
+
+  // The font and the picture at the art scale; the old ones go once the controls hold these.
+  void LoadArt() {
+    unique_hfont retired_font = std::move(font_);
+    unique_hbitmap retired_picture = std::move(picture_);
+    font_ = corva::win::MakeSkinFont(12, true, art_scale_);
+    picture_ = corva::win::LoadArtBitmap(instance_, IDB_LOCATOR, art_scale_);
+    for (const LocatorPlace& p : kPlaces) {
+      ::SendMessageW(::GetDlgItem(hwnd_, p.id), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()),
+                     TRUE);
+    }
+    ::SendMessageW(::GetDlgItem(hwnd_, ids::locImage1), STM_SETIMAGE, IMAGE_BITMAP,
+                   reinterpret_cast<LPARAM>(picture_.get()));
+  }
+
+  void PlaceControls() {
+    for (const LocatorPlace& p : kPlaces) {
+      ::SetWindowPos(::GetDlgItem(hwnd_, p.id), nullptr, corva::dpi::ScaleBy(p.x, art_scale_),
+                     corva::dpi::ScaleBy(p.y, art_scale_), corva::dpi::ScaleBy(p.w, art_scale_),
+                     corva::dpi::ScaleBy(p.h, art_scale_), SWP_NOZORDER | SWP_NOACTIVATE);
+    }
   }
 
   void SetText(int id, std::string_view text) {
     if (hwnd_) ::SetDlgItemTextW(hwnd_, id, Widen(text).c_str());
   }
 
+  static constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+  static constexpr DWORD kExStyle = WS_EX_TOOLWINDOW | WS_EX_DLGMODALFRAME;
+
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
+  int art_scale_ = 100;
   unique_hbrush background_{::CreateSolidBrush(kBackground)};
   unique_hfont font_;
   unique_hbitmap picture_;

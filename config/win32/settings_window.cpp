@@ -1,6 +1,8 @@
 #include "settings_window.h"
 
 #include <commctrl.h>
+
+#include <algorithm>
 #include <windowsx.h>
 
 #include "access_io_device.h"
@@ -9,6 +11,7 @@
 #include "config_ids.h"
 #include "config_layout.h"
 #include "documents.h"
+#include "dpi.h"
 #include "ini_io.h"
 #include "locator_window.h"
 #include "log_tools.h"
@@ -46,22 +49,16 @@ constexpr wchar_t kRights[] =
 constexpr int kMenuButtonGap = 46;
 constexpr int kPageMargin = 16;
 
-RECT Bounds(int x, int y, int w, int h) { return RECT{x, y, x + w, y + h}; }
-
-// Where the skin's pieces, the menu panel and the pages go in the window.
-SkinPlacement Placement() {
-  return ArrangeSkin(skin::kWindow.w, skin::kWindow.h,
-                     SkinSizes{{skin::kTopL.w, skin::kTopL.h},
-                               {skin::kTopM.w, skin::kTopM.h},
-                               {skin::kDT.w, skin::kDT.h},
-                               {skin::kCorner.w, skin::kCorner.h},
-                               {skin::kCorner.w, skin::kCorner.h},
-                               {skin::kCorner.w, skin::kCorner.h},
-                               skin::kEdge.w,
-                               skin::kEdge.h,
-                               skin::kMenu.w,
-                               skin::kBar.w,
-                               {skin::kPage.w, skin::kPage.h}});
+// Where the skin's pieces, the menu panel and the pages go in the window at an art scale: the
+// pictures' sizes at that scale are the ones they were drawn at.
+SkinPlacement Placement(int art_scale) {
+  const auto s = [art_scale](int v) { return corva::dpi::ScaleBy(v, art_scale); };
+  const auto size = [&](const skin::Size& z) { return Size{s(z.w), s(z.h)}; };
+  return ArrangeSkin(s(skin::kWindow.w), s(skin::kWindow.h),
+                     SkinSizes{size(skin::kTopL), size(skin::kTopM), size(skin::kDT),
+                               size(skin::kCorner), size(skin::kCorner), size(skin::kCorner),
+                               s(skin::kEdge.w), s(skin::kEdge.h), s(skin::kMenu.w),
+                               s(skin::kBar.w), size(skin::kPage)});
 }
 
 }  // namespace
@@ -69,6 +66,9 @@ SkinPlacement Placement() {
 std::unique_ptr<SettingsWindow> SettingsWindow::Create(HINSTANCE instance,
                                                        const std::wstring& program_folder) {
   std::unique_ptr<SettingsWindow> window(new SettingsWindow(instance, program_folder));
+  // At the screen's scale; created on a screen of another DPI, the window takes that one at
+  // WM_CREATE.
+  window->art_scale_ = corva::dpi::ArtScaleForDpi(corva::win::ScreenDpi());
   if (!window->LoadPictures()) return nullptr;
 
   // The class's icons are shared by the system: they outlive any one window.
@@ -79,9 +79,11 @@ std::unique_ptr<SettingsWindow> SettingsWindow::Create(HINSTANCE instance,
   wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVASET), IMAGE_ICON,
                                              0, 0, LR_DEFAULTSIZE | LR_SHARED));
-  wc.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVASET), IMAGE_ICON,
-                                               ::GetSystemMetrics(SM_CXSMICON),
-                                               ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  const int screen_dpi = corva::win::ScreenDpi();
+  wc.hIconSm = static_cast<HICON>(::LoadImageW(
+      instance, MAKEINTRESOURCEW(IDI_CORVASET), IMAGE_ICON,
+      corva::win::SystemMetricForDpi(SM_CXSMICON, screen_dpi),
+      corva::win::SystemMetricForDpi(SM_CYSMICON, screen_dpi), LR_SHARED));
   wc.lpszClassName = kClassName;
   ::RegisterClassExW(&wc);
   WNDCLASSEXW page{};
@@ -94,11 +96,12 @@ std::unique_ptr<SettingsWindow> SettingsWindow::Create(HINSTANCE instance,
   ::RegisterClassExW(&page);
 
   // The client area is the skin's size; the system's work area centres it.
-  const int w = skin::kWindow.w, h = skin::kWindow.h;
+  const int w = window->Scaled(skin::kWindow.w), h = window->Scaled(skin::kWindow.h);
   RECT work{0, 0, 800, 600};
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = work.left + (work.right - work.left - w) / 2;
-  const int y = work.top + (work.bottom - work.top - h) / 2;
+  // Where it does not fit (a large scale on a small screen), its top left stays on the screen.
+  const int x = std::max(work.left, work.left + (work.right - work.left - w) / 2);
+  const int y = std::max(work.top, work.top + (work.bottom - work.top - h) / 2);
   HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, kClassName, Widen(text::kWindowCaption).c_str(),
                                 WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, x, y, w,
                                 h, nullptr, nullptr, instance, window.get());
@@ -142,10 +145,7 @@ void SettingsWindow::Show(int show_command) {
 }
 
 bool SettingsWindow::LoadPictures() {
-  const auto load = [this](int id) {
-    return unique_hbitmap(static_cast<HBITMAP>(
-        ::LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, 0)));
-  };
+  const auto load = [this](int id) { return corva::win::LoadArtBitmap(instance_, id, art_scale_); };
   top_l_ = load(IDB_TOP_L);
   top_m_ = load(IDB_TOP_M);
   top_dt_ = load(IDB_TOP_DT);
@@ -167,18 +167,15 @@ bool SettingsWindow::LoadPictures() {
   conn_[3] = load(IDB_CONN_NONE);
   conn_shown_ = conn_[3].get();
 
-  const auto font = [](int px, bool bold) {
-    return unique_hfont(::CreateFontW(-px, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                                      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                      CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                      DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
+  const auto font = [this](int px, bool bold) {
+    return corva::win::MakeSkinFont(px, bold, art_scale_);
   };
   font_ = font(12, false);
   heading_font_ = font(17, true);
   menu_font_ = font(13, true);
   button_font_ = font(12, true);
-  page_brush_.reset(::CreateSolidBrush(skin::kPageBackground));
-  frame_brush_.reset(::CreateSolidBrush(skin::kFrameBackground));
+  if (!page_brush_) page_brush_.reset(::CreateSolidBrush(skin::kPageBackground));
+  if (!frame_brush_) frame_brush_.reset(::CreateSolidBrush(skin::kFrameBackground));
   return top_l_ && menu_ && conn_[3];
 }
 
@@ -211,6 +208,10 @@ LRESULT SettingsWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CREATE:
       CreateControls();
+      ApplyDpi(corva::win::DpiOfWindow(hwnd_), nullptr);
+      return 0;
+    case corva::win::kWmDpiChanged:
+      ApplyDpi(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
       return 0;
     case WM_ERASEBKGND:
       return 1;  // the skin covers the client area
@@ -219,7 +220,7 @@ LRESULT SettingsWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_LBUTTONDOWN:
       // ImgTopL and ImgTopM drag the window, with the left button only.
-      if (GET_Y_LPARAM(lp) < skin::kTopL.h) {
+      if (GET_Y_LPARAM(lp) < Scaled(skin::kTopL.h)) {
         ::ReleaseCapture();
         ::SendMessageW(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
       }
@@ -233,7 +234,8 @@ LRESULT SettingsWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       if (item.CtlID == static_cast<UINT>(ids::imgconn0) && conn_shown_) {
         unique_hdc source(::CreateCompatibleDC(item.hDC));
         select_object selected(source.get(), conn_shown_);
-        ::BitBlt(item.hDC, 0, 0, skin::kConn.w, skin::kConn.h, source.get(), 0, 0, SRCCOPY);
+        ::BitBlt(item.hDC, 0, 0, Scaled(skin::kConn.w), Scaled(skin::kConn.h), source.get(), 0, 0,
+                 SRCCOPY);
       }
       return TRUE;
     }
@@ -267,7 +269,7 @@ void SettingsWindow::CreateControls() {
   tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
                                nullptr, instance_, nullptr);
-  const SkinPlacement place = Placement();
+  const SkinPlacement place = Placement(art_scale_);
 
   CreateButtons(0, hwnd_, IDR_MENU_BUTTONS);
 
@@ -288,35 +290,103 @@ void SettingsWindow::CreateControls() {
 }
 
 HWND SettingsWindow::Label(HWND page, int id, const wchar_t* text, int x, int y, int w, int h,
-                           HFONT font, DWORD style) {
-  HWND label = ::CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | style, x, y, w, h,
+                           const unique_hfont& font, DWORD style) {
+  HWND label = ::CreateWindowExW(0, L"STATIC", text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
                                  page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                  instance_, nullptr);
-  ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  return label;
+  return Place(label, x, y, w, h, &font);
+}
+
+int SettingsWindow::Scaled(int length) const { return corva::dpi::ScaleBy(length, art_scale_); }
+
+HWND SettingsWindow::Place(HWND control, int x, int y, int w, int h, const unique_hfont* font) {
+  if (!control) return nullptr;
+  const RECT base{x, y, x + w, y + h};
+  auto known = std::find_if(placed_.begin(), placed_.end(),
+                            [control](const Placed& p) { return p.control == control; });
+  if (known != placed_.end()) {
+    known->base = base;
+  } else {
+    placed_.push_back({control, base, font});
+  }
+  ::SetWindowPos(control, nullptr, Scaled(x), Scaled(y), Scaled(w), Scaled(h),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  if (font) ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font->get()), FALSE);
+  return control;
+}
+
+void SettingsWindow::PlaceControls() {
+  const SkinPlacement place = Placement(art_scale_);
+  for (HWND page : pages_) {
+    ::SetWindowPos(page, nullptr, place.page.x, place.page.y, place.page.w, place.page.h,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  for (const Placed& p : placed_) {
+    ::SetWindowPos(p.control, nullptr, Scaled(p.base.left), Scaled(p.base.top),
+                   Scaled(p.base.right - p.base.left), Scaled(p.base.bottom - p.base.top),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    if (p.font) ::SendMessageW(p.control, WM_SETFONT, reinterpret_cast<WPARAM>(p.font->get()), FALSE);
+  }
+}
+
+void SettingsWindow::ApplyDpi(int dpi, const RECT* suggested) {
+  const int scale = corva::dpi::ArtScaleForDpi(dpi);
+  // What the controls borrow (fonts, the information picture, the plain buttons' looks) goes
+  // only once they hold the new ones: at the end of this function.
+  std::array<unique_hfont, 4> retired_fonts;
+  std::array<unique_hbitmap, 7> retired_pictures;
+  if (scale != art_scale_) {
+    art_scale_ = scale;
+    retired_fonts = {std::move(font_), std::move(heading_font_), std::move(menu_font_),
+                     std::move(button_font_)};
+    retired_pictures = {std::move(info_),           std::move(menu_looks_[0]),
+                        std::move(menu_looks_[1]),  std::move(menu_looks_[2]),
+                        std::move(button_looks_[0]), std::move(button_looks_[1]),
+                        std::move(button_looks_[2])};
+    LoadPictures();
+    ::SendMessageW(Control(ids::imginfo), STM_SETIMAGE, IMAGE_BITMAP,
+                   reinterpret_cast<LPARAM>(info_.get()));
+    for (const auto& set : buttons_) {
+      if (set) set->SetArtScale(art_scale_);
+    }
+    for (const auto& [button, menu] : plain_buttons_) {
+      const auto& looks = menu ? menu_looks_ : button_looks_;
+      SetButtonLook(button, ButtonLook{looks[0].get(), looks[1].get(), looks[2].get(),
+                                       menu ? font_.get() : button_font_.get(),
+                                       menu ? skin::kMenuText : RGB(255, 255, 255), menu});
+    }
+  }
+  PlaceControls();
+  RECT now{};
+  ::GetWindowRect(hwnd_, &now);
+  const POINT at = suggested ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
+  ::SetWindowPos(hwnd_, nullptr, at.x, at.y, Scaled(skin::kWindow.w), Scaled(skin::kWindow.h),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 HWND SettingsWindow::CheckBox(HWND page, int id, const wchar_t* text, int x, int y, int w,
                               DWORD style) {
-  HWND box = ::CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, x,
-                               y, w, 20, page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+  HWND box = ::CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0,
+                               0, 0, 0, page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                instance_, nullptr);
-  ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-  return box;
+  return Place(box, x, y, w, 20, &font_);
 }
 
 HWND SettingsWindow::Edit(HWND page, int id, int x, int y, int w, DWORD style) {
   HWND edit = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | style, x, y,
-                                w, 22, page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | style, 0, 0,
+                                0, 0, page, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                 instance_, nullptr);
-  ::SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-  return edit;
+  return Place(edit, x, y, w, 22, &font_);
 }
 
 void SettingsWindow::CreateButtons(std::size_t set, HWND owner, int description) {
   buttons_[set] = std::make_unique<corva::win::ImageBtnContainer>(owner, instance_);
-  if (SUCCEEDED(buttons_[set]->LoadResource(description))) return;
+  if (SUCCEEDED(buttons_[set]->LoadResource(description))) {
+    if (buttons_[set]->art_scale() != art_scale_) buttons_[set]->SetArtScale(art_scale_);
+    return;
+  }
   buttons_[set].reset();
   const int x = kPageMargin, w = skin::kPage.w - 2 * kPageMargin;
   switch (set) {
@@ -324,11 +394,11 @@ void SettingsWindow::CreateButtons(std::size_t set, HWND owner, int description)
       const ButtonLook look{menu_looks_[0].get(), menu_looks_[1].get(), menu_looks_[2].get(),
                             font_.get(), skin::kMenuText, true};
       for (int i = 0; i < 5; ++i) {
-        MakeButton(hwnd_, ids::ImgC0 + i,
-                   Bounds(skin::kCorner.w + (skin::kMenu.w - skin::kMenuButton.w) / 2,
-                          skin::kTopL.h + 12 + i * kMenuButtonGap, skin::kMenuButton.w,
-                          skin::kMenuButton.h),
-                   kMenuCaptions[i], look);
+        HWND button = MakeButton(hwnd_, ids::ImgC0 + i, RECT{}, kMenuCaptions[i], look);
+        Place(button, skin::kCorner.w + (skin::kMenu.w - skin::kMenuButton.w) / 2,
+              skin::kTopL.h + 12 + i * kMenuButtonGap, skin::kMenuButton.w, skin::kMenuButton.h,
+              nullptr);
+        if (button) plain_buttons_.emplace_back(button, true);
       }
       break;
     }
@@ -349,7 +419,9 @@ void SettingsWindow::CreateButtons(std::size_t set, HWND owner, int description)
 HWND SettingsWindow::PageButton(HWND page, int id, const wchar_t* caption, int x, int y) {
   const ButtonLook look{button_looks_[0].get(), button_looks_[1].get(), button_looks_[2].get(),
                         button_font_.get(), RGB(255, 255, 255), false};
-  return MakeButton(page, id, Bounds(x, y, skin::kPageButton.w, skin::kPageButton.h), caption, look);
+  HWND button = MakeButton(page, id, RECT{}, caption, look);
+  if (button) plain_buttons_.emplace_back(button, false);
+  return Place(button, x, y, skin::kPageButton.w, skin::kPageButton.h, nullptr);
 }
 
 void SettingsWindow::AddTooltip(HWND control, const wchar_t* text) {
@@ -364,12 +436,13 @@ void SettingsWindow::AddTooltip(HWND control, const wchar_t* text) {
 
 void SettingsWindow::CreatePage0(HWND p) {
   const int x = kPageMargin, w = skin::kPage.w - 2 * kPageMargin;
-  Label(p, ids::Label10, L"Inicio y Notificaciones", x, 12, w, 24, heading_font_.get());
-  Label(p, ids::lblcmsg, L"Conectado en", x, 54, 90, 20, font_.get(), SS_LEFT | SS_CENTERIMAGE);
-  ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, x + 92, 44,
-                    skin::kConn.w, skin::kConn.h, p,
-                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(ids::imgconn0)), instance_, nullptr);
-  Label(p, ids::lblcpto, L"", x + 140, 54, 40, 20, heading_font_.get(), SS_LEFT | SS_CENTERIMAGE);
+  Label(p, ids::Label10, L"Inicio y Notificaciones", x, 12, w, 24, heading_font_);
+  Label(p, ids::lblcmsg, L"Conectado en", x, 54, 90, 20, font_, SS_LEFT | SS_CENTERIMAGE);
+  Place(::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 0, 0, 0, 0, p,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(ids::imgconn0)), instance_,
+                          nullptr),
+        x + 92, 44, skin::kConn.w, skin::kConn.h, nullptr);
+  Label(p, ids::lblcpto, L"", x + 140, 54, 40, 20, heading_font_, SS_LEFT | SS_CENTERIMAGE);
   const struct {
     int id;
     const wchar_t* caption;
@@ -387,8 +460,8 @@ void SettingsWindow::CreatePage0(HWND p) {
     y += 24;
   }
   Label(p, ids::Label7, L"Caracter\u00EDsticas en algunos modelos", x, y + 8, w, 20,
-        menu_font_.get());
-  Label(p, ids::Line1, L"", x, y + 30, w, 2, font_.get(), SS_ETCHEDHORZ);
+        menu_font_);
+  Label(p, ids::Line1, L"", x, y + 30, w, 2, font_, SS_ETCHEDHORZ);
   y += 38;
   CheckBox(p, ids::chkAOL, L"Notificaci\u00F3n sobrecarga", x, y, w, BS_3STATE);
   CheckBox(p, ids::chkTest, L"Habilitar bot\u00F3n autoprueba ", x, y + 24, w, BS_3STATE);
@@ -397,22 +470,22 @@ void SettingsWindow::CreatePage0(HWND p) {
 
 void SettingsWindow::CreatePage1(HWND p) {
   const int x = kPageMargin, w = skin::kPage.w - 2 * kPageMargin;
-  Label(p, ids::Label2, L"Guardar documentos", x, 12, w, 24, heading_font_.get());
+  Label(p, ids::Label2, L"Guardar documentos", x, 12, w, 24, heading_font_);
   CheckBox(p, ids::chkGuardaOffice, L"Guardar Documentos ( Recomendado)", x, 50, w, BS_3STATE);
   Label(p, ids::Label3,
         L"Para guardar los documentos abiertos de Office,  cuando se apague la PC por falla de "
         L"energ\u00EDa (Ver opciones de apagado)",
-        x, 76, w, 44, font_.get());
-  Label(p, ids::Label11, L"Directorio de Documentos sin Nombre", x, 126, w, 18, font_.get());
+        x, 76, w, 44, font_);
+  Label(p, ids::Label11, L"Directorio de Documentos sin Nombre", x, 126, w, 18, font_);
   Edit(p, ids::txtPathOffice, x, 148, w - skin::kPageButton.w - 8);
   CheckBox(p, ids::chkbitacora, L"&Guardar eventos en Bit\u00E1cora", x, 200, w, BS_3STATE);
 }
 
 void SettingsWindow::CreatePage2(HWND p) {
   const int x = kPageMargin, w = skin::kPage.w - 2 * kPageMargin;
-  Label(p, ids::Label19, L"Opciones de apagado", x, 12, w, 24, heading_font_.get());
+  Label(p, ids::Label19, L"Opciones de apagado", x, 12, w, 24, heading_font_);
   Label(p, ids::Label14, L"Es la forma de apagar la PC cuando falla la energ\u00EDa el\u00E9ctrica",
-        x, 42, w, 30, font_.get());
+        x, 42, w, 30, font_);
   AddTooltip(CheckBox(p, ids::chknormal, L"&Normal   (Se\u00F1al de Bater\u00EDa baja)", x, 76, w,
                       BS_AUTORADIOBUTTON | WS_GROUP),
              L"Apaga la PC cuando el Equipo BRAX manda la se\u00F1al de Bateria Baja");
@@ -424,10 +497,10 @@ void SettingsWindow::CreatePage2(HWND p) {
              L"Cuando la bateria llegue al porcentaje que elegiste se apagar\u00E1");
   HWND list = ::CreateWindowExW(0, L"COMBOBOX", L"",
                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                                x + 200, 130, 70, 200, p,
+                                0, 0, 0, 0, p,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ids::cmbpct)),
                                 instance_, nullptr);
-  ::SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+  Place(list, x + 200, 130, 70, 200, &font_);
   AddTooltip(list, L"Porcentaje de Bateria para apagar el equipo");
 
   AddTooltip(CheckBox(p, ids::chkapagaTNX, L"Apagar el equipo BRAX despu\u00E9s de", x, 180, 250,
@@ -435,34 +508,34 @@ void SettingsWindow::CreatePage2(HWND p) {
              L"Apaga el Equipo BRAX despues de los minutos que seleccionaste");
   AddTooltip(Edit(p, ids::txtminutosapagadoTNX, x + 256, 179, 50),
              L"Minutos para apagar el equipo BRAX (3 minutos al menos recomendado)");
-  Label(p, ids::Label5, L"Minutos", x + 312, 180, 70, 20, font_.get(), SS_LEFT | SS_CENTERIMAGE);
+  Label(p, ids::Label5, L"Minutos", x + 312, 180, 70, 20, font_, SS_LEFT | SS_CENTERIMAGE);
   HWND disconnect = CheckBox(p, ids::chkApagadesconexion,
                              L"Apagar la PC si el  equipo BRAX se desconecta en", x, 208, 250,
                              BS_3STATE | BS_MULTILINE);
-  ::SetWindowPos(disconnect, nullptr, 0, 0, 250, 34, SWP_NOMOVE | SWP_NOZORDER);
+  Place(disconnect, x, 208, 250, 34, &font_);
   Edit(p, ids::txtApagaDesconexion, x + 256, 214, 50);
-  Label(p, ids::Label6, L"Segundos", x + 312, 215, 70, 20, font_.get(), SS_LEFT | SS_CENTERIMAGE);
+  Label(p, ids::Label6, L"Segundos", x + 312, 215, 70, 20, font_, SS_LEFT | SS_CENTERIMAGE);
 }
 
 void SettingsWindow::CreatePage3(HWND p) {
   const int x = kPageMargin, w = skin::kPage.w - 2 * kPageMargin;
-  Label(p, ids::Label1, L"Informaci\u00F3n General", x, 12, w, 24, heading_font_.get());
-  Label(p, ids::lblappversion, kVersion, x, 44, w, 20, menu_font_.get());
+  Label(p, ids::Label1, L"Informaci\u00F3n General", x, 12, w, 24, heading_font_);
+  Label(p, ids::lblappversion, kVersion, x, 44, w, 20, menu_font_);
   HWND picture = Label(p, ids::imginfo, L"", x, 76, skin::kInfoImage.w, skin::kInfoImage.h,
-                       font_.get(), SS_BITMAP);
+                       font_, SS_BITMAP);
   ::SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(info_.get()));
   HWND maker = Edit(p, ids::Text2, x + skin::kInfoImage.w + 12, 76, w - skin::kInfoImage.w - 12,
                     ES_MULTILINE | ES_READONLY);
-  ::SetWindowPos(maker, nullptr, 0, 0, w - skin::kInfoImage.w - 12, skin::kInfoImage.h,
-                 SWP_NOMOVE | SWP_NOZORDER);
+  Place(maker, x + skin::kInfoImage.w + 12, 76, w - skin::kInfoImage.w - 12, skin::kInfoImage.h,
+        &font_);
   ::SetWindowTextW(maker, kMaker);
-  Label(p, ids::Label4, kRights, x, 190, w, 60, font_.get());
+  Label(p, ids::Label4, kRights, x, 190, w, 60, font_);
 }
 
 void SettingsWindow::OnPaint() {
   paint_dc dc(hwnd_);
   ::FillRect(dc.get(), &dc.paint().rcPaint, frame_brush_.get());
-  const SkinPlacement place = Placement();
+  const SkinPlacement place = Placement(art_scale_);
   unique_hdc source(::CreateCompatibleDC(dc.get()));
   const auto draw = [&](HBITMAP picture, const Rect& r) {
     if (!picture) return;

@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image_btn_host.h"
 #include "settings_form.h"
@@ -44,14 +45,25 @@ class SettingsWindow final : public FormView {
   // Messages a page passes up to the window: commands, drawing and colours of its controls.
   LRESULT FromPage(HWND page, UINT msg, WPARAM wp, LPARAM lp);
 
+  // Pictures and fonts at art_scale_.
   bool LoadPictures();
   void CreateControls();
+  // The window's art scale from its DPI (common/core/dpi_scale.h): pictures, fonts, the places
+  // of the skin, pages and controls, and the window's size follow it. `suggested` is
+  // WM_DPICHANGED's rectangle, whose position the window takes.
+  void ApplyDpi(int dpi, const RECT* suggested);
+  // Every control to its place at art_scale_, with its font.
+  void PlaceControls();
+  // A length of the 96-DPI layout at the window's scale.
+  int Scaled(int length) const;
+  // Keeps `control`'s place (96-DPI pixels) and font, and puts it there at the window's scale.
+  HWND Place(HWND control, int x, int y, int w, int h, const corva::win::unique_hfont* font);
   void CreatePage0(HWND page);
   void CreatePage1(HWND page);
   void CreatePage2(HWND page);
   void CreatePage3(HWND page);
-  HWND Label(HWND page, int id, const wchar_t* text, int x, int y, int w, int h, HFONT font,
-             DWORD style = SS_LEFT);
+  HWND Label(HWND page, int id, const wchar_t* text, int x, int y, int w, int h,
+             const corva::win::unique_hfont& font, DWORD style = SS_LEFT);
   HWND CheckBox(HWND page, int id, const wchar_t* text, int x, int y, int w, DWORD style);
   HWND Edit(HWND page, int id, int x, int y, int w, DWORD style = 0);
   // The buttons of a window from their saved description; where the button library cannot be
@@ -74,6 +86,17 @@ class SettingsWindow final : public FormView {
   // The ImageBtn instances: the menu's on the window, the buttons of pages 0 and 1 on them.
   std::array<std::unique_ptr<corva::win::ImageBtnContainer>, 3> buttons_;
   bool saved_ = false;
+  int art_scale_ = 100;
+  // The controls with their places in 96-DPI pixels and their fonts (null: none of ours).
+  struct Placed {
+    HWND control;
+    RECT base;
+    const corva::win::unique_hfont* font;
+  };
+  std::vector<Placed> placed_;
+  // Buttons of the window's own, made where the button library could not be loaded: true for
+  // the menu's look, false for the pages'.
+  std::vector<std::pair<HWND, bool>> plain_buttons_;
 
   corva::win::unique_hbitmap top_l_, top_m_, top_dt_, corner_it_, corner_id_, corner_dd_, edge_im_, edge_dm_,
       edge_md_, menu_, bar_, info_;

@@ -6,6 +6,7 @@
 /* Icons.  IDI_CORVAMON is 1 so it becomes the executable's icon. */
 /* IDI_TRAY_BAT_00 + n is the tray icon for n * 10 % charge (n = 0..10). */
 /* Bitmaps.  IDB_GAUGE_00 + n shows n of the 10 gauge segments lit. */
+/* Each bitmap N also comes drawn at 150 % (N + 1000) and 200 % (N + 2000). */
 
 #define IDI_CORVAMON         1
 #define IDI_TRAY_BAT_00      10

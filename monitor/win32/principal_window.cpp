@@ -2,9 +2,12 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 #include "control_ids.h"
 #include "access_io_device.h"
 #include "documents.h"
+#include "dpi.h"
 #include "ini_io.h"
 #include "image_btn_host.h"
 #include "image_buttons.h"
@@ -19,6 +22,14 @@ namespace {
 constexpr UINT_PTR kTimerIdBase = 1000;
 // 15 twips: the skin's height is cut by this much when the window is sized to it.
 constexpr int kSkinHeightTrimTwips = 15;
+
+// The window's size at an art scale: the skin's, less the trim at the scale's DPI.
+SIZE WindowSize(int art_scale) {
+  const int dpi_of_scale = dpi::ScaleBy(dpi::kBaseDpi, art_scale);
+  return SIZE{dpi::ScaleBy(skin::kSkin.w, art_scale),
+              dpi::ScaleBy(skin::kSkin.h, art_scale) -
+                  dpi::MulDivRound(kSkinHeightTrimTwips, dpi_of_scale, 1440)};
+}
 
 // ImageBtn's picture properties.
 constexpr DISPID kDispidPicture = 0x68030009;
@@ -76,24 +87,25 @@ std::unique_ptr<PrincipalWindow> PrincipalWindow::Create(HINSTANCE instance, Lin
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_CORVAMON), IMAGE_ICON,
                                                0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    const int screen_dpi = ScreenDpi();
     wc.hIconSm = static_cast<HICON>(::LoadImageW(
-        instance, MAKEINTRESOURCEW(IDI_CORVAMON), IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-        ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+        instance, MAKEINTRESOURCEW(IDI_CORVAMON), IMAGE_ICON,
+        SystemMetricForDpi(SM_CXSMICON, screen_dpi), SystemMetricForDpi(SM_CYSMICON, screen_dpi),
+        LR_SHARED));
     wc.lpszClassName = CORVA_MAIN_CLASS;
     ::RegisterClassExW(&wc);
   }
 
-  // Sized to the skin, centred on the work area.
-  const int dpi_y = [] {
-    window_dc screen(nullptr);
-    return ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-  }();
-  const int width = skin::kSkin.w;
-  const int height = skin::kSkin.h - ::MulDiv(kSkinHeightTrimTwips, dpi_y, 1440);
+  // Sized to the skin at the screen's scale, centred on the work area. Created on a screen of
+  // another DPI, the window sizes itself again at WM_CREATE.
+  const SIZE size = WindowSize(dpi::ArtScaleForDpi(ScreenDpi()));
+  const int width = size.cx;
+  const int height = size.cy;
   RECT work{0, 0, 800, 600};
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = work.left + (work.right - work.left - width) / 2;
-  const int y = work.top + (work.bottom - work.top - height) / 2;
+  // Where it does not fit (a large scale on a small screen), its top left stays on the screen.
+  const int x = std::max(work.left, work.left + (work.right - work.left - width) / 2);
+  const int y = std::max(work.top, work.top + (work.bottom - work.top - height) / 2);
 
   HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, CORVA_MAIN_CLASS, CORVA_MAIN_CAPTION,
                                 WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, x, y,
@@ -180,8 +192,13 @@ void PrincipalWindow::ShowUnhandledError(const CorvaError& error) {
 LRESULT PrincipalWindow::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CREATE:
+      art_scale_ = dpi::ArtScaleForDpi(DpiOfWindow(hwnd_));
       if (!LoadPictures()) return -1;
       CreateControls();
+      ApplyDpi(DpiOfWindow(hwnd_), nullptr);
+      return 0;
+    case kWmDpiChanged:
+      ApplyDpi(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
       return 0;
     case WM_ERASEBKGND:
       return 1;  // the skin covers the client area
@@ -235,10 +252,10 @@ LRESULT PrincipalWindow::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 bool PrincipalWindow::LoadPictures() {
-  const auto load = [this](int id) {
-    return unique_hbitmap(static_cast<HBITMAP>(
-        ::LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-  };
+  const auto load = [this](int id) { return LoadArtBitmap(instance_, id, art_scale_); };
+  // IBMute borrows the sound pictures: the old ones go only once it has the new ones.
+  const std::array<unique_hbitmap, 3> retired_sound = std::move(ImgBocina_);
+  const std::array<unique_hbitmap, 3> retired_mute = std::move(ImgMute_);
   skin_ = load(IDB_SKIN);
   for (int i = 0; i < 11; ++i) IBatF_[static_cast<std::size_t>(i)] = load(IDB_GAUGE_00 + i);
   battery_ = load(IDB_BATTERY);
@@ -252,27 +269,58 @@ bool PrincipalWindow::LoadPictures() {
   load3(ImgBocina_, IDB_SOUND_NORMAL, IDB_SOUND_DOWN, IDB_SOUND_HOVER);
   load3(ImgMute_, IDB_MUTE_NORMAL, IDB_MUTE_DOWN, IDB_MUTE_HOVER);
   // The gauge agrees with the design caption "0 %" until the first frame arrives.
-  IMBatG_picture_ = IBatF_[0].get();
-  ImgConn_picture_ = link_serial_.get();
+  IMBatG_picture_ = IBatF_[gauge_member_].get();
+  ImgConn_picture_ = link_is_usb_ ? link_usb_.get() : link_serial_.get();
+  if (buttons_) {
+    buttons_->SetArtScale(art_scale_);
+    if (mute_sound_on_) SetMutePictures(*mute_sound_on_);
+  }
 
-  const auto font = [](int px, bool bold) {
-    return unique_hfont(::CreateFontW(-px, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                                      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                      CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                      DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
-  };
-  value_font_ = font(skin::kValueFontPx, true);
-  narrow_value_font_ = font(skin::kTitleFontPx, true);
-  bat_font_ = font(skin::kBatFontPx, true);
-  title_font_ = font(skin::kTitleFontPx, false);
-  small_font_ = font(skin::kSmallFontPx, false);
+  value_font_ = MakeSkinFont(skin::kValueFontPx, true, art_scale_);
+  narrow_value_font_ = MakeSkinFont(skin::kTitleFontPx, true, art_scale_);
+  bat_font_ = MakeSkinFont(skin::kBatFontPx, true, art_scale_);
+  title_font_ = MakeSkinFont(skin::kTitleFontPx, false, art_scale_);
+  small_font_ = MakeSkinFont(skin::kSmallFontPx, false, art_scale_);
   return static_cast<bool>(skin_);
+}
+
+int PrincipalWindow::Scaled(int length) const { return dpi::ScaleBy(length, art_scale_); }
+
+void PrincipalWindow::PlaceControls() {
+  const auto place = [this](int id, const skin::Rect& r) {
+    if (HWND child = Child(id)) {
+      ::SetWindowPos(child, nullptr, Scaled(r.x), Scaled(r.y), Scaled(r.w), Scaled(r.h),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  };
+  for (const LabelSpec& label : kLabels) place(label.id, label.rect);
+  place(ids::IMBatG, skin::kIMBatG);
+  place(ids::ImgConn, skin::kImgConn);
+  place(ids::ImgMainBat, skin::kImgMainBat);
+}
+
+void PrincipalWindow::ApplyDpi(int dpi, const RECT* suggested) {
+  const int scale = dpi::ArtScaleForDpi(dpi);
+  if (scale != art_scale_) {
+    art_scale_ = scale;
+    LoadPictures();
+  }
+  PlaceControls();
+  // The suggested rectangle's place, with the size of the skin at the new scale (the same as
+  // the suggested size whenever the DPI is one the art is drawn for).
+  RECT now{};
+  ::GetWindowRect(hwnd_, &now);
+  const SIZE size = WindowSize(art_scale_);
+  const POINT at = suggested ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
+  ::SetWindowPos(hwnd_, nullptr, at.x, at.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 void PrincipalWindow::CreateControls() {
   const auto child = [this](const wchar_t* cls, const wchar_t* text, DWORD style, int id,
                             const skin::Rect& r) {
-    ::CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, r.x, r.y, r.w, r.h, hwnd_,
+    ::CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, Scaled(r.x), Scaled(r.y),
+                      Scaled(r.w), Scaled(r.h), hwnd_,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
   };
   for (const LabelSpec& label : kLabels) {
@@ -283,9 +331,10 @@ void PrincipalWindow::CreateControls() {
   child(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, ids::ImgMainBat, skin::kImgMainBat);
 
   // The four buttons are ImageBtn instances from their saved description; their clicks come
-  // back as BN_CLICKED.
+  // back as BN_CLICKED. They take the window's scale.
   buttons_ = std::make_unique<ImageBtnContainer>(hwnd_, instance_);
   buttons_->LoadResource(IDR_IMAGE_BUTTONS);
+  if (buttons_->art_scale() != art_scale_) buttons_->SetArtScale(art_scale_);
 }
 
 void PrincipalWindow::OnPaint() {
@@ -474,6 +523,7 @@ bool PrincipalWindow::TimerEnabled(Timer timer) const { return timers_.count(tim
 void PrincipalWindow::SetMutePictures(bool sound_on) {
   // UpdateMuteButton: Picture, PictureDown and PictureHov by their dispatch ids.
   const auto& set = sound_on ? ImgBocina_ : ImgMute_;
+  mute_sound_on_ = sound_on;
   if (!buttons_) return;
   buttons_->SetPicture(L"IBMute", kDispidPicture, set[0].get());
   buttons_->SetPicture(L"IBMute", kDispidPictureDown, set[1].get());
@@ -481,13 +531,15 @@ void PrincipalWindow::SetMutePictures(bool sound_on) {
 }
 
 void PrincipalWindow::SetLinkPicture(LinkPicture picture) {
-  ImgConn_picture_ = picture == LinkPicture::Usb ? link_usb_.get() : link_serial_.get();
+  link_is_usb_ = picture == LinkPicture::Usb;
+  ImgConn_picture_ = link_is_usb_ ? link_usb_.get() : link_serial_.get();
   ::InvalidateRect(Child(ids::ImgConn), nullptr, FALSE);
 }
 
 void PrincipalWindow::SetGauge(int member) {
   if (member < 0 || member >= static_cast<int>(IBatF_.size())) return;
-  HBITMAP picture = IBatF_[static_cast<std::size_t>(member)].get();
+  gauge_member_ = static_cast<std::size_t>(member);
+  HBITMAP picture = IBatF_[gauge_member_].get();
   if (picture == IMBatG_picture_) return;
   IMBatG_picture_ = picture;
   ::InvalidateRect(Child(ids::IMBatG), nullptr, FALSE);

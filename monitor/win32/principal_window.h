@@ -71,8 +71,17 @@ class PrincipalWindow final : public MainView {
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   LRESULT Dispatch(UINT msg, WPARAM wp, LPARAM lp);
 
+  // Pictures and fonts at art_scale_; what the buttons borrow is let go only once they have
+  // the new pictures.
   bool LoadPictures();
   void CreateControls();
+  // Child windows to their places at art_scale_.
+  void PlaceControls();
+  // The window's art scale from its DPI: pictures, fonts, places and size follow it. `suggested`
+  // is WM_DPICHANGED's rectangle, whose position the window takes.
+  void ApplyDpi(int dpi, const RECT* suggested);
+  // A length of the 96-DPI layout at the window's scale.
+  int Scaled(int length) const;
   void OnPaint();
   void OnDrawItem(const DRAWITEMSTRUCT& item);
   void OnCommand(int id, int code);
@@ -131,13 +140,19 @@ class PrincipalWindow final : public MainView {
   std::set<Timer> timers_;
   bool quit_seen_ = false;
 
-  // Pictures, loaded once from the program's resources.
+  // Pictures at the art scale nearest to the window's DPI (common/core/dpi_scale.h), loaded from
+  // the program's resources, and again when the window moves to a screen of another DPI.
+  int art_scale_ = 100;
   unique_hbitmap skin_;
   std::array<unique_hbitmap, 11> IBatF_;
   unique_hbitmap battery_, link_serial_, link_usb_;
   std::array<unique_hbitmap, 3> ImgBocina_, ImgMute_;
   HBITMAP IMBatG_picture_ = nullptr;
   HBITMAP ImgConn_picture_ = nullptr;
+  // What the pictures show, to show it again at another scale.
+  std::size_t gauge_member_ = 0;
+  bool link_is_usb_ = false;
+  std::optional<bool> mute_sound_on_;
   unique_hfont value_font_, narrow_value_font_, bat_font_, title_font_, small_font_;
   // IBClose, IBMin, IBMute and IBTest; after the pictures, which IBMute borrows.
   std::unique_ptr<ImageBtnContainer> buttons_;

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "dpi.h"
 #include "resource.h"
 #include "text.h"
 
@@ -67,13 +68,9 @@ void FillTrayText(char* field, std::size_t size, std::string_view text) {
   std::memcpy(field, value.data(), size);
 }
 
-TrayIcons TrayIcons::Load(HINSTANCE instance) {
-  const int cx = ::GetSystemMetrics(SM_CXSMICON);
-  const int cy = ::GetSystemMetrics(SM_CYSMICON);
-  const auto load = [&](int id) {
-    return unique_hicon(static_cast<HICON>(
-        ::LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR)));
-  };
+TrayIcons TrayIcons::Load(HINSTANCE instance, int dpi) {
+  if (dpi <= 0) dpi = ScreenDpi();
+  const auto load = [&](int id) { return LoadIconForDpi(instance, id, dpi, true); };
   TrayIcons icons;
   icons.main = load(IDI_CORVAMON);
   for (int i = 0; i < CORVAMON_TRAY_BAT_COUNT; ++i) {

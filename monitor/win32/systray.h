@@ -47,12 +47,14 @@ DWORD TrayRecordSize();
 // `size` (so a text of `size` or more characters arrives without its zero).
 void FillTrayText(char* field, std::size_t size, std::string_view text);
 
-// The pictures of the icon, small-icon size, loaded from the program's resources.
+// The pictures of the icon, loaded from the program's resources at the small-icon size the
+// shell uses at `dpi` (GetSystemMetricsForDpi(SM_CXSMICON, dpi): 16 px at 96 DPI, 24 at 144,
+// 32 at 192); 0 for the screen's DPI, which is the one the notification area is drawn at.
 struct TrayIcons {
   unique_hicon main;                     // kTrayMainIcon
   std::array<unique_hicon, 11> battery;  // 0..10: charge in tenths
   unique_hicon no_usb;                   // kTrayNoUsb
-  static TrayIcons Load(HINSTANCE instance);
+  static TrayIcons Load(HINSTANCE instance, int dpi = 0);
   // The picture's icon; the main icon for a picture out of range.
   HICON For(int picture) const;
 };

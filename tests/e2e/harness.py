@@ -238,6 +238,14 @@ class Wine:
             raise CaseFailure(f"cannot map COM{port} to {device}: {err.strip()}")
         print(f"  COM{port} -> {device} (server restarted in {time.monotonic() - t0:.1f} s)")
 
+    def set_dpi(self, dpi):
+        """The screen's DPI for the programs started from now on (restarts the wine server)."""
+        t0 = time.monotonic()
+        rc, _, err = self.shell("corva_set_dpi", str(dpi))
+        if rc != 0:
+            raise CaseFailure(f"cannot set the DPI to {dpi}: {err.strip()}")
+        print(f"  LogPixels {dpi} (server restarted in {time.monotonic() - t0:.1f} s)")
+
     def unmap_com(self, port):
         rc, _, err = self.shell("corva_unmap_com", str(port))
         if rc != 0:
@@ -386,6 +394,22 @@ class Probe:
         args = ["msgbox", title, timeout_ms] + (["--press", press] if press else [])
         rc, lines, err = self.lines(*args)
         return rc, [unescape(line) for line in lines], err
+
+    def layout(self, caption):
+        """(client width, client height, {id: (x, y, w, h, visible)}) of the window's
+        descendants in its client coordinates; None when there is no such window."""
+        rc, lines, _ = self.lines("layout", caption)
+        if rc != PROBE_OK or not lines or not lines[0].startswith("client "):
+            return None
+        _, cw, ch = lines[0].split()
+        children = {}
+        for line in lines[1:]:
+            parts = line.split()
+            if len(parts) == 6:
+                cid, x, y, w, h, visible = parts
+                children.setdefault(int(cid), []).append(
+                    (int(x), int(y), int(w), int(h), visible == "1"))
+        return int(cw), int(ch), children
 
     def rect(self, caption):
         rc, out, _ = self.call("rect", caption)

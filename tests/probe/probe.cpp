@@ -15,6 +15,8 @@
 //   probe msgbox TITLE TIMEOUT [--press BUTTON]    waits for a message box, prints its text(s),
 //                                                  optionally presses one of its buttons
 //   probe rect CAPTION                             the window's screen rectangle: x y width height
+//   probe layout CAPTION                           client size, then each descendant's id, rect in
+//                                                  client coordinates and visibility
 //   probe close CAPTION TIMEOUT                    asks the window to close, waits until it is gone
 //   probe tray-dblclick CAPTION                    what a double-click on the tray icon sends
 //   probe version FILE                             the file's version resource: its fixed
@@ -577,6 +579,26 @@ int CmdRect(const Args& a) {
   return kOk;
 }
 
+// CAPTION: the window's client size ("client W H"), then one line per descendant window:
+// "ID X Y W H VISIBLE", its rect in the window's client coordinates.
+int CmdLayout(const Args& a) {
+  if (a.positional.size() != 1) return kUsage;
+  HWND hwnd = TargetWindow(a.positional[0], 0);
+  if (hwnd == nullptr) return kNotFound;
+  RECT client{};
+  if (!GetClientRect(hwnd, &client)) return kNotFound;
+  Out(L"client " + std::to_wstring(client.right) + L" " + std::to_wstring(client.bottom));
+  for (HWND child : Descendants(hwnd)) {
+    RECT r{};
+    if (!GetWindowRect(child, &r)) continue;
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    Out(std::to_wstring(GetDlgCtrlID(child)) + L" " + std::to_wstring(r.left) + L" " +
+        std::to_wstring(r.top) + L" " + std::to_wstring(r.right - r.left) + L" " +
+        std::to_wstring(r.bottom - r.top) + L" " + (IsWindowVisible(child) ? L"1" : L"0"));
+  }
+  return kOk;
+}
+
 int CmdClose(const Args& a) {
   DWORD timeout = 0;
   if (a.positional.size() != 2 || !ParseMs(a.positional[1], timeout)) return kUsage;
@@ -735,6 +757,7 @@ constexpr wchar_t kUsageText[] =
     L"       probe click CAPTION ID [TIMEOUT] [--post] [--force]\n"
     L"       probe msgbox TITLE TIMEOUT [--press OK|CANCEL|YES|NO|ID]\n"
     L"       probe rect CAPTION\n"
+    L"       probe layout CAPTION\n"
     L"       probe close CAPTION TIMEOUT\n"
     L"       probe launch SHOW EXE [ARGS...]\n"
     L"       probe lock FILE HOLD\n"
@@ -774,6 +797,8 @@ int Run(int argc, wchar_t** argv) {
     rc = CmdMsgbox(a);
   } else if (cmd == L"rect") {
     rc = CmdRect(a);
+  } else if (cmd == L"layout") {
+    rc = CmdLayout(a);
   } else if (cmd == L"close") {
     rc = CmdClose(a);
   } else if (cmd == L"tray-dblclick") {
@@ -792,6 +817,9 @@ int Run(int argc, wchar_t** argv) {
 }  // namespace
 
 int main() {
+  // Rects in the screen's pixels, as the programs (which declare themselves DPI aware) see
+  // them: an unaware probe would be handed rects scaled back to 96 DPI.
+  SetProcessDPIAware();
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (argv == nullptr) return kUsage;

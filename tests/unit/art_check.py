@@ -8,9 +8,13 @@
 - every picture drawn over the skin has exactly the size of its rect in
   skin_layout.h, and its corner pixels are the skin's pixels at that spot
   (the program blits them opaque, so a mismatch would show as a seam);
+  and so at each art scale: the 150 % and 200 % pictures (resource N + 1000,
+  N + 2000) fit their rect scaled as the program scales it, on the skin
+  drawn at that scale;
 - the rects lie inside the skin and no two child windows overlap;
-- each icon holds 16 and 32 px images, and the resource IDs the program
-  relies on have the right values.
+- each icon holds the sizes the shell asks for at 100 % to 200 % (16, 20, 24,
+  32, 40, 48 px), and the resource IDs the program relies on have the right
+  values.
 
 Standard library only.  Exits 1 and lists every failure.
 """
@@ -41,6 +45,20 @@ CHILD_RECTS = [
 ]
 
 failures = []
+
+ART_SCALES = (100, 150, 200)
+SCALED_ID_STEP = 1000
+ICON_SIZES = (16, 20, 24, 32, 40, 48)
+
+
+def scale_by(v, percent):
+    """common/core/dpi_scale.h's ScaleBy: MulDiv rounding, halves away from zero."""
+    return (v * percent + 50) // 100
+
+
+def scaled_name(fname, percent):
+    base, ext = os.path.splitext(fname)
+    return fname if percent == 100 else "%s_%d%s" % (base, percent, ext)
 
 
 def fail(msg):
@@ -165,63 +183,86 @@ def main(argv):
     entries = parse_rc(rc)
     if not entries:
         fail("corvamon.rc lists no ICON/BITMAP")
-    skin_px = None
-    skin_path = os.path.join(res, "skin.bmp")
-    try:
-        w, h, _, skin_px = read_bmp(skin_path)
-        if (w, h) != (skin_w, skin_h):
-            fail("skin.bmp is %dx%d, expected 400x260" % (w, h))
-    except (OSError, ValueError) as e:
-        fail("skin.bmp: %s" % e)
+    by_id = {}
+    for define, kind, fname in entries:
+        num = ids.get(define, int(define) if define.isdigit() else None)
+        if num is None:
+            fail("corvamon.rc uses %s, which resource.h does not define" % define)
+            continue
+        if num in by_id:
+            fail("corvamon.rc gives id %d to %s and %s" % (num, by_id[num][1], fname))
+        by_id[num] = (kind, fname)
 
     seen = set()
-    for define, kind, fname in entries:
-        if define not in ids:
-            fail("corvamon.rc uses %s, which resource.h does not define" % define)
+    for num, (kind, fname) in sorted(by_id.items()):
         path = os.path.join(res, fname)
-        seen.add(fname)
         if not os.path.isfile(path):
-            fail("%s: file %s does not exist" % (define, fname))
+            fail("%d: file %s does not exist" % (num, fname))
             continue
-        if kind == "ICON":
-            try:
-                sizes = ico_sizes(path)
-                for want in ((16, 16), (32, 32)):
-                    if want not in sizes:
-                        fail("%s: no %dx%d image (has %r)" % (fname, want[0], want[1], sizes))
-            except (OSError, ValueError, struct.error) as e:
-                fail("%s: %s" % (fname, e))
+        if kind != "ICON":
             continue
+        seen.add(fname)
         try:
-            w, h, _, px = read_bmp(path)
+            sizes = ico_sizes(path)
+            for want in ICON_SIZES:
+                if (want, want) not in sizes:
+                    fail("%s: no %dx%d image (has %r)" % (fname, want, want, sizes))
         except (OSError, ValueError, struct.error) as e:
             fail("%s: %s" % (fname, e))
-            continue
-        if fname == "skin.bmp":
-            continue
-        rect_name = next((r for p, r in PICTURE_RECT if fname.startswith(p)), None)
-        if rect_name is None:
-            fail("%s: no rect known for this picture" % fname)
-            continue
-        r = rects.get(rect_name)
-        if r is None:
-            continue
-        if (w, h) != (r[2], r[3]):
-            fail("%s is %dx%d but %s is %dx%d" % (fname, w, h, rect_name, r[2], r[3]))
-            continue
-        if skin_px:
-            for cx, cy in ((0, 0), (w - 1, 0), (0, h - 1), (w - 1, h - 1)):
-                a, b = px(cx, cy), skin_px(r[0] + cx, r[1] + cy)
-                if max(abs(a[i] - b[i]) for i in range(3)) > 3:
-                    fail("%s pixel (%d,%d) is %r, skin under it is %r" % (fname, cx, cy, a, b))
+
+    base_bitmaps = [(num, fname) for num, (kind, fname) in sorted(by_id.items())
+                    if kind == "BITMAP" and num < SCALED_ID_STEP]
+    for percent in ART_SCALES:
+        step = SCALED_ID_STEP * ART_SCALES.index(percent)
+        sw, sh = scale_by(skin_w, percent), scale_by(skin_h, percent)
+        skin_px = None
+        skin_file = scaled_name("skin.bmp", percent)
+        try:
+            w, h, _, skin_px = read_bmp(os.path.join(res, skin_file))
+            if (w, h) != (sw, sh):
+                fail("%s is %dx%d, expected %dx%d" % (skin_file, w, h, sw, sh))
+        except (OSError, ValueError) as e:
+            fail("%s: %s" % (skin_file, e))
+        for num, base_name in base_bitmaps:
+            entry = by_id.get(num + step)
+            fname = scaled_name(base_name, percent)
+            if entry is None or entry != ("BITMAP", fname):
+                fail("resource %d should be BITMAP %s, is %r" % (num + step, fname, entry))
+                continue
+            seen.add(fname)
+            try:
+                w, h, _, px = read_bmp(os.path.join(res, fname))
+            except (OSError, ValueError, struct.error) as e:
+                fail("%s: %s" % (fname, e))
+                continue
+            if base_name == "skin.bmp":
+                continue
+            rect_name = next((r for p, r in PICTURE_RECT if base_name.startswith(p)), None)
+            if rect_name is None:
+                fail("%s: no rect known for this picture" % fname)
+                continue
+            r = rects.get(rect_name)
+            if r is None:
+                continue
+            r = tuple(scale_by(v, percent) for v in r)
+            if (w, h) != (r[2], r[3]):
+                fail("%s is %dx%d but %s at %d %% is %dx%d"
+                     % (fname, w, h, rect_name, percent, r[2], r[3]))
+                continue
+            if skin_px:
+                for cx, cy in ((0, 0), (w - 1, 0), (0, h - 1), (w - 1, h - 1)):
+                    a, b = px(cx, cy), skin_px(r[0] + cx, r[1] + cy)
+                    if max(abs(a[i] - b[i]) for i in range(3)) > 3:
+                        fail("%s pixel (%d,%d) is %r, skin under it is %r" % (fname, cx, cy, a, b))
 
     for must in ["skin.bmp", "battery.bmp", "corvamon.ico", "tray_nousb.ico",
                  "link_serial.bmp", "link_usb.bmp"] + \
             ["gauge_%02d.bmp" % n for n in range(11)] + ["tray_bat_%02d.ico" % n for n in range(11)] + \
             ["%s_%s.bmp" % (b, s) for b in ("sound", "mute", "close", "min", "test")
              for s in ("normal", "down", "hover")]:
-        if must not in seen:
-            fail("corvamon.rc does not list %s" % must)
+        for percent in (ART_SCALES if must.endswith(".bmp") else (100,)):
+            if scaled_name(must, percent) not in seen:
+                fail("corvamon.rc does not list %s" % scaled_name(must, percent))
 
     return report(len(entries))
 

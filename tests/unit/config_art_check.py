@@ -5,7 +5,9 @@
 
 - every file corvaset.rc names exists;
 - every skin picture has the size config_layout.h gives it (the window arranges its skin from
-  those sizes, so a picture drawn at another size would be stretched or leave a seam);
+  those sizes, so a picture drawn at another size would be stretched or leave a seam), at each
+  art scale: the 150 % and 200 % pictures, listed as resource N + 1000 and N + 2000, have that
+  size scaled as the program scales it;
 - the ImageBtn instances of each description lie inside the panel or page that holds them, and
   none overlaps another.
 
@@ -32,6 +34,31 @@ PICTURE_SIZE = {
     "conn_usb.bmp": "kConn", "conn_com.bmp": "kConn", "conn_none.bmp": "kConn",
     "locator.bmp": "kLocatorImage", "info.bmp": "kInfoImage",
 }
+
+
+ART_SCALES = (100, 150, 200)
+SCALED_ID_STEP = 1000
+
+
+def scale_by(v, percent):
+    """common/core/dpi_scale.h's ScaleBy: MulDiv rounding, halves away from zero."""
+    return (v * percent + 50) // 100
+
+
+def scaled_name(fname, percent):
+    base, ext = os.path.splitext(fname)
+    return fname if percent == 100 else "%s_%d%s" % (base, percent, ext)
+
+
+def bitmap_ids(rc, resource_h):
+    """{id: file} of corvaset.rc's BITMAP lines, named ids looked up in resource.h."""
+    defines = dict((m.group(1), int(m.group(2))) for m in
+                   re.finditer(r"#define\s+(\w+)\s+(\d+)", open(resource_h).read()))
+    out = {}
+    for m in re.finditer(r'^(\w+)\s+BITMAP\s+"([^"]+)"', rc, re.M):
+        key = m.group(1)
+        out[int(key) if key.isdigit() else defines.get(key, -1)] = m.group(2)
+    return out
 
 
 def bmp_size(path):
@@ -74,17 +101,28 @@ def main(argv):
             failures.append(f"corvaset.rc names {name}, which is not in {res}")
 
     sizes = layout_sizes(os.path.join(res, "config_layout.h"))
-    for picture, size_name in PICTURE_SIZE.items():
-        want = sizes.get(size_name)
-        try:
-            got = bmp_size(os.path.join(res, picture))
-        except (OSError, ValueError) as e:
-            failures.append(f"{picture}: {e}")
-            continue
-        if want is None:
-            failures.append(f"config_layout.h has no {size_name}")
-        elif got != want:
-            failures.append(f"{picture} is {got[0]} x {got[1]}, {size_name} says {want[0]} x {want[1]}")
+    ids = bitmap_ids(rc, os.path.join(res, "resource.h"))
+    by_file = {f: i for i, f in ids.items()}
+    for percent in ART_SCALES:
+        step = SCALED_ID_STEP * ART_SCALES.index(percent)
+        for base_picture, size_name in PICTURE_SIZE.items():
+            picture = scaled_name(base_picture, percent)
+            base_id = by_file.get(base_picture)
+            if base_id is None or ids.get(base_id + step) != picture:
+                failures.append(f"corvaset.rc does not list {picture} as resource {base_id} + {step}")
+            want = sizes.get(size_name)
+            try:
+                got = bmp_size(os.path.join(res, picture))
+            except (OSError, ValueError) as e:
+                failures.append(f"{picture}: {e}")
+                continue
+            if want is None:
+                failures.append(f"config_layout.h has no {size_name}")
+                continue
+            want = (scale_by(want[0], percent), scale_by(want[1], percent))
+            if got != want:
+                failures.append(f"{picture} is {got[0]} x {got[1]}, {size_name} at {percent} % "
+                                f"is {want[0]} x {want[1]}")
 
     # The menu buttons sit on the menu panel (below the title, right of the left corner); the page
     # buttons on their page.

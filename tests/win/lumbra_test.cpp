@@ -41,6 +41,8 @@ enum : DISPID {
   kHwnd = 0x68030010,
   kGrabBG = 0x6803000F,
   kHAlign = 0x6803000E,
+  kFont = 0x6803000B,
+  kBorderOffset = 0x6803000C,
   kStyle = 0x6803000A,
   kPicture = 0x68030009,
   kPictureDown = 0x68030008,
@@ -845,7 +847,7 @@ TEST(ImageBtnContainer, CreatesTheDescribedButtonsWithoutRegistrationAndDelivers
                              "height = 30\ntooltiptext = \"Sonido\"\nstyle = 48\n"
                              "picture = res:30000\ncaption = \"\"\n"
                              "[IBTest]\nid = 1004\nleft = 60\ntop = 12\nwidth = 40\nheight = 30\n"
-                             "caption = \"&Prueba\"\n"),
+                             "caption = \"&Prueba\"\nborderoffset = 4\n"),
               S_OK);
     HWND mute = container.Window(L"IBMute");
     ASSERT_NE(mute, nullptr);
@@ -878,6 +880,35 @@ TEST(ImageBtnContainer, CreatesTheDescribedButtonsWithoutRegistrationAndDelivers
     unique_variant hov;
     ASSERT_EQ(Get(control, kPictureHov, hov), S_OK);
     EXPECT_NE(hov.pdispVal, nullptr);
+    // At 200 %: places and offsets doubled, and the caption's font drawn twice as high.
+    const auto caption_height = [&] {
+      unique_variant font;
+      if (FAILED(Get(container.Control(L"IBTest"), kFont, font)) || font.vt != VT_DISPATCH)
+        return 0L;
+      com_ptr<IFont> ifont;
+      font.pdispVal->QueryInterface(IID_IFont, ifont.put_void());
+      HFONT hfont = nullptr;
+      LOGFONTW logfont{};
+      if (!ifont || FAILED(ifont->get_hFont(&hfont)) ||
+          !::GetObjectW(hfont, sizeof(logfont), &logfont)) {
+        return 0L;
+      }
+      return logfont.lfHeight < 0 ? -logfont.lfHeight : logfont.lfHeight;
+    };
+    const long height_100 = caption_height();
+    ASSERT_GT(height_100, 0);
+    ASSERT_EQ(container.SetArtScale(200), S_OK);
+    ::GetWindowRect(container.Window(L"IBTest"), &r);
+    ::MapWindowPoints(nullptr, owner.get(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(r.left, 120);
+    EXPECT_EQ(r.top, 24);
+    EXPECT_EQ(r.right - r.left, 80);
+    EXPECT_EQ(r.bottom - r.top, 60);
+    EXPECT_EQ(GetLong(container.Control(L"IBTest"), kBorderOffset), 8);
+    EXPECT_NEAR(caption_height(), 2 * height_100, 1);
+    ASSERT_EQ(container.SetArtScale(100), S_OK);
+    EXPECT_EQ(caption_height(), height_100);
+
     container.SetVisible(L"IBTest", false);
     EXPECT_FALSE(container.IsVisible(L"IBTest"));
     EXPECT_EQ(container.Load("[Bad]\nstyle = \"x\"\n"), DISP_E_TYPEMISMATCH);

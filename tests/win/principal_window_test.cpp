@@ -258,5 +258,63 @@ TEST_F(PrincipalWindowTest, OpeningAndClosingTheWindowLeaksNoGdiObjects) {
   EXPECT_EQ(after, std::vector<int>(4, before));
 }
 
+// Moved to a screen of another DPI, the window takes the suggested place and its skin's size at
+// the new scale, and its labels, pictures and buttons their places; back and forth, nothing
+// drawn at the old scale stays behind.
+TEST_F(PrincipalWindowTest, FollowsADpiChangeAndLeaksNothingOnTheWay) {
+  Open();
+  window_->Show(SW_SHOWNA);
+  HWND hwnd = window_->hwnd();
+  const auto child_rect = [&](int id) {
+    RECT r{};
+    ::GetWindowRect(Child(id), &r);
+    ::MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const auto move_to = [&](int dpi, int x, int y) {
+    RECT suggested{x, y, x + skin::kSkin.w * dpi / 96, y + skin::kSkin.h * dpi / 96};
+    ::SendMessageW(hwnd, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi),
+                   reinterpret_cast<LPARAM>(&suggested));
+    ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    PumpPending();
+  };
+  const int trim96 = skin::kSkin.h - ::MulDiv(15, 96, 1440);
+
+  move_to(192, 40, 30);
+  RECT window{};
+  ::GetWindowRect(hwnd, &window);
+  EXPECT_EQ(window.left, 40);
+  EXPECT_EQ(window.top, 30);
+  EXPECT_EQ(window.right - window.left, 2 * skin::kSkin.w);
+  EXPECT_EQ(window.bottom - window.top, 2 * skin::kSkin.h - ::MulDiv(15, 192, 1440));
+  const RECT msg = child_rect(ids::lblmsg);
+  EXPECT_EQ(msg.left, 2 * skin::kLblMsg.x);
+  EXPECT_EQ(msg.top, 2 * skin::kLblMsg.y);
+  EXPECT_EQ(msg.right - msg.left, 2 * skin::kLblMsg.w);
+  const RECT test = child_rect(ids::IBTest);
+  EXPECT_EQ(test.left, 2 * skin::kIBTest.x);
+  EXPECT_EQ(test.bottom - test.top, 2 * skin::kIBTest.h);
+
+  move_to(144, 10, 10);
+  const RECT gauge = child_rect(ids::IMBatG);
+  EXPECT_EQ(gauge.left, ::MulDiv(skin::kIMBatG.x, 3, 2));  // 25.5 rounds up, as MulDiv does
+  EXPECT_EQ(gauge.right - gauge.left, skin::kIMBatG.w * 3 / 2);
+
+  move_to(96, 0, 0);
+  ::GetWindowRect(hwnd, &window);
+  EXPECT_EQ(window.right - window.left, skin::kSkin.w);
+  EXPECT_EQ(window.bottom - window.top, trim96);
+  EXPECT_EQ(child_rect(ids::lblmsg).left, skin::kLblMsg.x);
+
+  // Each round trip reloads every picture and font; none of the old ones may stay.
+  window_->SetMutePictures(false);
+  const int before = test::LiveGdiObjects();
+  for (int i = 0; i < 3; ++i) {
+    move_to(192, 0, 0);
+    move_to(96, 0, 0);
+  }
+  EXPECT_EQ(test::LiveGdiObjects(), before);
+}
+
 }  // namespace
 }  // namespace corva::win

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "dpi.h"
 #include "systray.h"
 
 namespace corva::win {
@@ -148,6 +149,27 @@ TEST(SystrayShell, RealShellAcceptsAddChangeBalloonAndDelete) {
   EXPECT_EQ(modified, 1);
   EXPECT_EQ(after_balloon, 1);
   EXPECT_EQ(deleted, 1);
+}
+
+// The tray icons come at the small-icon size of the DPI asked for, each drawn at that size.
+TEST(TrayIcons, LoadAtTheSmallIconSizeOfTheDpi) {
+  const auto width = [](HICON icon) {
+    ICONINFO info{};
+    if (!icon || !::GetIconInfo(icon, &info)) return 0;
+    BITMAP bitmap{};
+    ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
+    if (info.hbmColor) ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+    return static_cast<int>(bitmap.bmWidth);
+  };
+  for (const int dpi : {96, 120, 144, 192}) {
+    const TrayIcons icons = TrayIcons::Load(::GetModuleHandleW(nullptr), dpi);
+    const int want = SystemMetricForDpi(SM_CXSMICON, dpi);
+    EXPECT_EQ(want, ::MulDiv(16, dpi, 96)) << dpi;
+    EXPECT_EQ(width(icons.main.get()), want) << dpi;
+    EXPECT_EQ(width(icons.battery[5].get()), want) << dpi;
+    EXPECT_EQ(width(icons.no_usb.get()), want) << dpi;
+  }
 }
 
 // ---- what reaches the shell ----------------------------------------------------------------

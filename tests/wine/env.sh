@@ -15,6 +15,8 @@
 #   corva_map_com PORT DEVICE      COMn is the Linux device DEVICE from now on (PORT: 1 or COM1)
 #   corva_unmap_com PORT           forgets the mapping; Wine goes back to its own guess
 #   corva_com_target PORT          prints where COMn points now (empty when nowhere)
+#   corva_set_dpi DPI              the screen's DPI from now on (96 = 100 %, 144, 192...): Wine's
+#                                  LogPixels, read when its server starts, so the server restarts
 #
 # Never start the first Wine program of a session with its output captured by a pipe: the
 # resident services it starts inherit its stdio and keep the pipe open, so whoever reads it
@@ -121,4 +123,19 @@ corva_com_target() {
   local port
   port=$(corva_com_name "$1") || return 2
   readlink "$WINEPREFIX/dosdevices/${port,,}" 2>/dev/null || true
+}
+
+corva_set_dpi() {
+  if [ $# -ne 1 ] || [[ ! $1 =~ ^[0-9]+$ ]]; then
+    echo "usage: corva_set_dpi DPI" >&2
+    return 2
+  fi
+  local key
+  for key in 'HKCU\Control Panel\Desktop' 'HKCC\Software\Fonts'; do
+    corva_wine_quiet reg add "$key" /v LogPixels /t REG_DWORD /d "$1" /f || {
+      echo "corva_set_dpi: reg add $key failed (see $CORVA_WINE_LOG)" >&2
+      return 1
+    }
+  done
+  corva_server_restart
 }

@@ -9,7 +9,8 @@
 # BUILD_DIR/wine/xvfb.pid the Xvfb started for the run (absent when an existing display is used)
 #
 # Leaves a persistent wine server and Wine's resident services running; prefix-cleanup.sh ends
-# them. With CORVA_USE_DISPLAY=1 the current $DISPLAY is used instead of a new Xvfb.
+# them. With CORVA_USE_DISPLAY=1 the current $DISPLAY is used instead of a new Xvfb;
+# CORVA_XVFB_SCREEN sets the new Xvfb's screen (default 1280x800x24).
 # On failure everything started here is stopped again.
 set -euo pipefail
 
@@ -58,7 +59,7 @@ else
   # -displayfd: Xvfb picks a free display number itself and writes it once it takes clients,
   # so runs side by side never fight over a number.
   : >"$wine_dir/xvfb.displayfd"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset \
+  Xvfb -displayfd 3 -screen 0 "${CORVA_XVFB_SCREEN:-1280x800x24}" -nolisten tcp -noreset \
     3>"$wine_dir/xvfb.displayfd" </dev/null >"$wine_dir/xvfb.log" 2>&1 &
   started_xvfb=$!
   echo "$started_xvfb" >"$wine_dir/xvfb.pid"

@@ -31,6 +31,38 @@ OUT = os.path.join(ROOT, "monitor", "res")
 
 SS = 4  # supersampling factor
 
+# The art scale being drawn, in percent (100, 150, 200): every picture of the windows is drawn
+# at each of ART_SCALES, at its size, from the same 96-DPI geometry.  The program picks the one
+# nearest to the screen's DPI (common/core/dpi_scale.h); the bitmap of resource N at 150 % is
+# N + 1000, at 200 % N + 2000.
+ART_SCALES = (100, 150, 200)
+SCALED_ID_STEP = 1000
+SCALE = 100
+
+
+def set_scale(percent):
+    global SCALE
+    SCALE = percent
+
+
+def px(v, percent=None):
+    """A whole length in 96-DPI units at the current scale, rounded halves up, as the program's
+    MulDiv-style ScaleBy does (so a picture and its place agree to the pixel)."""
+    percent = SCALE if percent is None else percent
+    return (v * percent + 50) // 100 if v >= 0 else -((-v * percent + 50) // 100)
+
+
+def px_rect(r):
+    return tuple(px(v) for v in r)
+
+
+def scaled_id(num, percent):
+    return num + SCALED_ID_STEP * ART_SCALES.index(percent)
+
+
+def suffix(percent):
+    return "" if percent == 100 else "_%d" % percent
+
 DEJAVU_DIR = "/usr/share/fonts/truetype/dejavu"
 BRAND_FONT = os.path.join(DEJAVU_DIR, "DejaVuSans-Bold.ttf")
 # The program draws its labels with Tahoma.  Wine ships a metric-compatible
@@ -136,14 +168,23 @@ BAT_FONT_PX = 13
 # kit multiplies by SS.  Each shape is drawn as a coverage mask and then
 # composited, so overlapping shapes blend properly.
 # --------------------------------------------------------------------------
-def _s(v):
-    return int(round(v * SS))
-
-
 class Layer:
-    def __init__(self, w, h):
+    """A picture of w x h in 96-DPI units drawn at `scale` percent (the current art scale unless
+    told; icons, whose sizes are pixels already, pass 100)."""
+
+    def __init__(self, w, h, scale=None):
+        pct = SCALE if scale is None else scale
+        self.k = pct / 100.0
         self.w, self.h = w, h
-        self.im = Image.new("RGBA", (w * SS, h * SS), (0, 0, 0, 0))
+        self.pw, self.ph = px(w, pct), px(h, pct)
+        self.im = Image.new("RGBA", (self.pw * SS, self.ph * SS), (0, 0, 0, 0))
+
+    def _s(self, v):
+        return int(round(v * SS * self.k))
+
+    def blur(self, m, radius):
+        """A mask blurred by `radius` units."""
+        return m.filter(ImageFilter.GaussianBlur(radius * SS * self.k))
 
     # masks -------------------------------------------------------------
     def mask(self):
@@ -152,24 +193,24 @@ class Layer:
     def m_rrect(self, x, y, w, h, r, m=None, value=255):
         m = m or self.mask()
         ImageDraw.Draw(m).rounded_rectangle(
-            (_s(x), _s(y), _s(x + w) - 1, _s(y + h) - 1), radius=_s(r), fill=value)
+            (self._s(x), self._s(y), self._s(x + w) - 1, self._s(y + h) - 1), radius=self._s(r), fill=value)
         return m
 
     def m_rect(self, x, y, w, h, m=None, value=255):
         m = m or self.mask()
-        ImageDraw.Draw(m).rectangle((_s(x), _s(y), _s(x + w) - 1, _s(y + h) - 1), fill=value)
+        ImageDraw.Draw(m).rectangle((self._s(x), self._s(y), self._s(x + w) - 1, self._s(y + h) - 1), fill=value)
         return m
 
     def m_ellipse(self, cx, cy, rx, ry=None, m=None, value=255):
         ry = rx if ry is None else ry
         m = m or self.mask()
         ImageDraw.Draw(m).ellipse(
-            (_s(cx - rx), _s(cy - ry), _s(cx + rx) - 1, _s(cy + ry) - 1), fill=value)
+            (self._s(cx - rx), self._s(cy - ry), self._s(cx + rx) - 1, self._s(cy + ry) - 1), fill=value)
         return m
 
     def m_polygon(self, pts, m=None, value=255):
         m = m or self.mask()
-        ImageDraw.Draw(m).polygon([(_s(x), _s(y)) for x, y in pts], fill=value)
+        ImageDraw.Draw(m).polygon([(self._s(x), self._s(y)) for x, y in pts], fill=value)
         return m
 
     def m_lines(self, pts, width, m=None, value=255, closed=False):
@@ -177,11 +218,11 @@ class Layer:
         m = m or self.mask()
         d = ImageDraw.Draw(m)
         pts = list(pts) + ([pts[0]] if closed else [])
-        sp = [(_s(x), _s(y)) for x, y in pts]
-        wpx = max(1, _s(width))
+        sp = [(self._s(x), self._s(y)) for x, y in pts]
+        wpx = max(1, self._s(width))
         for a, b in zip(sp, sp[1:]):
             d.line([a, b], fill=value, width=wpx)
-        rr = width * SS / 2.0
+        rr = width * SS * self.k / 2.0
         for x, y in sp:
             d.ellipse((x - rr, y - rr, x + rr - 1, y + rr - 1), fill=value)
         return m
@@ -191,8 +232,8 @@ class Layer:
         m = m or self.mask()
         d = ImageDraw.Draw(m)
         ro = r + width / 2.0
-        d.arc((_s(cx - ro), _s(cy - ro), _s(cx + ro) - 1, _s(cy + ro) - 1),
-              start, end, fill=value, width=_s(width))
+        d.arc((self._s(cx - ro), self._s(cy - ro), self._s(cx + ro) - 1, self._s(cy + ro) - 1),
+              start, end, fill=value, width=self._s(width))
         for a in (start, end):
             px = cx + r * math.cos(math.radians(a))
             py = cy + r * math.sin(math.radians(a))
@@ -214,15 +255,15 @@ class Layer:
         self.im.alpha_composite(src)
 
     def vgrad(self, top, bottom, y0=0, y1=None):
-        return vgradient(self.im.size, top, bottom, _s(y0), _s(y1 if y1 is not None else self.h))
+        return vgradient(self.im.size, top, bottom, self._s(y0), self._s(y1 if y1 is not None else self.h))
 
     def glow(self, m, colour, radius, opacity):
-        blurred = m.filter(ImageFilter.GaussianBlur(radius * SS))
+        blurred = self.blur(m, radius)
         self.paint(blurred, colour, opacity)
 
     def result(self, resample=Image.LANCZOS):
         """Down-sampled RGBA image at the final size (premultiplied while resizing)."""
-        return self.im.convert("RGBa").resize((self.w, self.h), resample).convert("RGBA")
+        return self.im.convert("RGBa").resize((self.pw, self.ph), resample).convert("RGBA")
 
 
 def _mul(a, b):
@@ -268,7 +309,7 @@ def first_font(bold, px):
 def draw_card(L, x, y, w, h):
     # soft drop shadow first
     sh = L.m_rrect(x, y + 2, w, h, CARD_RADIUS)
-    L.paint(sh.filter(ImageFilter.GaussianBlur(3 * SS)), (0, 0, 0), 0.45)
+    L.paint(L.blur(sh, 3), (0, 0, 0), 0.45)
     L.paint(L.m_rrect(x, y, w, h, CARD_RADIUS), PANEL_EDGE)
     L.paint(L.m_rrect(x + 1, y + 1, w - 2, h - 2, CARD_RADIUS - 1), PANEL_SHINE)
     L.paint(L.m_rrect(x + 1, y + 2, w - 2, h - 3, CARD_RADIUS - 1), PANEL)
@@ -291,9 +332,10 @@ def make_skin():
     L.paint(L.m_rect(0, TITLE_H + 1, W, 1), (255, 255, 255), 0.035)
     # thin accent along the top edge, fading out towards the sides
     accent = Image.new("RGB", L.im.size, TEAL)
-    fade = Image.new("L", (W * SS, 1))
-    fade.putdata([int(round(255 * (math.sin(math.pi * i / (W * SS - 1)) ** 1.6)))
-                  for i in range(W * SS)])
+    fw = L.im.size[0]
+    fade = Image.new("L", (fw, 1))
+    fade.putdata([int(round(255 * (math.sin(math.pi * i / (fw - 1)) ** 1.6)))
+                  for i in range(fw)])
     fade = fade.resize(L.im.size, Image.NEAREST)
     L.paint(_mul(L.m_rect(0, 0, W, 2), fade), accent, 0.85)
 
@@ -303,7 +345,7 @@ def make_skin():
     # a soft teal halo where the battery picture sits
     bx, by, bw, bh = R["kImgMainBat"]
     halo = L.m_ellipse(bx + bw / 2, by + bh / 2 + 2, 24, 26)
-    L.paint(halo.filter(ImageFilter.GaussianBlur(9 * SS)), TEAL, 0.16)
+    L.paint(L.blur(halo, 9), TEAL, 0.16)
 
     for wl in WELLS:
         draw_well(L, *wl)
@@ -330,17 +372,17 @@ def make_skin():
     for name, idx in WELL_OF_LABEL.items():
         x, y, w, h = WELLS[idx]
         check_inside_rounded(R[name], (x, y, w, h), WELL_RADIUS)
-        lx, ly, lw, lh = R[name]
+        lx, ly, lw, lh = px_rect(R[name])
         d.rectangle((lx, ly, lx + lw - 1, ly + lh - 1), fill=WELL)
     for name in TITLE_LABELS:
-        lx, ly, lw, lh = R[name]
+        lx, ly, lw, lh = px_rect(R[name])
         d.rectangle((lx, ly, lx + lw - 1, ly + lh - 1), fill=PANEL)
 
-    # brand mark: logo + name
-    logo = render_app_icon(18)
-    skin.paste(logo, (10, 6), logo)
-    f = font(BRAND_FONT, 13)
-    d.text((34, 15), "Corvamon", font=f, fill=BRAND_TEXT, anchor="lm")
+    # brand mark: logo + name, drawn at the scale's own size
+    logo = render_app_icon(px(18))
+    skin.paste(logo, (px(10), px(6)), logo)
+    f = font(BRAND_FONT, px(13))
+    d.text((px(34), px(15)), "Corvamon", font=f, fill=BRAND_TEXT, anchor="lm")
     return skin
 
 
@@ -358,7 +400,7 @@ def check_inside_rounded(label, well, r):
 # Pictures drawn over the skin
 # --------------------------------------------------------------------------
 def compose(skin, rect, layer_img):
-    x, y, w, h = rect
+    x, y, w, h = px_rect(rect)
     assert layer_img.size == (w, h), (rect, layer_img.size)
     base = skin.crop((x, y, x + w, y + h)).convert("RGBA")
     base.alpha_composite(layer_img)
@@ -541,7 +583,7 @@ def make_battery():
     # terminal
     L.paint(L.m_rrect(26, 6, 12, 7, 2), (170, 186, 199))
     # shadow
-    L.paint(L.m_rrect(bx, by + 2, bw, bh, 6).filter(ImageFilter.GaussianBlur(2 * SS)), (0, 0, 0), 0.5)
+    L.paint(L.blur(L.m_rrect(bx, by + 2, bw, bh, 6), 2), (0, 0, 0), 0.5)
     # casing
     L.paint(L.m_rrect(bx, by, bw, bh, 6), L.vgrad((222, 231, 238), (150, 166, 180), by, by + bh))
     L.paint(L.m_rrect(bx + 3, by + 3, bw - 6, bh - 6, 3.5), (20, 25, 31))
@@ -552,7 +594,7 @@ def make_battery():
     # bolt
     pts = bolt(bx + bw / 2, by + bh / 2, 8.5, 14)
     sh = L.m_polygon([(px + 0.6, py + 1.0) for px, py in pts])
-    L.paint(sh.filter(ImageFilter.GaussianBlur(1.0 * SS)), (8, 60, 52), 0.7)
+    L.paint(L.blur(sh, 1.0), (8, 60, 52), 0.7)
     L.paint(L.m_polygon(pts), (250, 253, 252))
     return L.result()
 
@@ -564,7 +606,7 @@ def render_app_icon(size):
     """Teal tile, white battery, bolt cut out of it.  Drawn on a 32-unit grid;
     the small sizes get their own pixel-aligned proportions."""
     k = size / 32.0
-    L = Layer(size, size)
+    L = Layer(size, size, scale=100)
 
     def S(v):
         return v * k
@@ -618,8 +660,10 @@ def icon_resample(size):
 # gap between the stroke and the charge bar.  Small sizes are pixel-aligned.
 TRAY_GEOM = {
     16: dict(rim=1, stroke=1, body=(0, 2, 14, 14), nub=(13, 5, 16, 11), r=1.5, gap=0),
+    20: dict(rim=1, stroke=1, body=(0, 3, 18, 17), nub=(17, 7, 20, 13), r=2, gap=1),
     24: dict(rim=1, stroke=2, body=(0, 4, 21, 21), nub=(20, 8, 24, 17), r=2.5, gap=1),
     32: dict(rim=1, stroke=2, body=(0, 5, 28, 27), nub=(27, 11, 32, 21), r=3, gap=2),
+    40: dict(rim=2, stroke=3, body=(0, 7, 35, 34), nub=(33, 13, 40, 27), r=4, gap=2),
     48: dict(rim=2, stroke=3, body=(0, 8, 42, 40), nub=(40, 16, 48, 32), r=4.5, gap=2),
     256: dict(rim=8, stroke=14, body=(4, 44, 228, 212), nub=(220, 90, 252, 166), r=24, gap=10),
 }
@@ -631,7 +675,7 @@ TRAY_EMPTY = (24, 29, 35, 200)
 
 def render_tray(size, tenths=None, nousb=False):
     g = TRAY_GEOM[size]
-    L = Layer(size, size)
+    L = Layer(size, size, scale=100)
     x0, y0, x1, y1 = g["body"]
     nx0, ny0, nx1, ny1 = g["nub"]
     rim, st, r, gap = g["rim"], g["stroke"], g["r"], g["gap"]
@@ -676,7 +720,7 @@ def render_tray(size, tenths=None, nousb=False):
 
 def draw_badge(L, size):
     """Red round badge with a white cross, bottom-right, cut out of the art below."""
-    d = {16: 9, 24: 13, 32: 17, 48: 24, 256: 124}[size]
+    d = {16: 9, 20: 11, 24: 13, 32: 17, 40: 20, 48: 24, 256: 124}[size]
     cx = cy = size - d / 2.0
     rr = d / 2.0
     ring = max(1.0, size / 16.0)
@@ -700,7 +744,9 @@ def draw_badge(L, size):
     L.paint(m, (255, 255, 255))
 
 
-ICON_SIZES = (16, 24, 32, 48, 256)
+# The shell asks for the small icon at 16, 20, 24, 32 px (100 % to 200 %) and the large one at
+# 32, 40, 48 ... px: each size is drawn, none is left to the system to stretch.
+ICON_SIZES = (16, 20, 24, 32, 40, 48, 256)
 
 
 def ico_bytes(images):
@@ -845,6 +891,8 @@ def resource_header():
         "/* Icons.  IDI_CORVAMON is 1 so it becomes the executable's icon. */",
         "/* IDI_TRAY_BAT_00 + n is the tray icon for n * 10 % charge (n = 0..10). */",
         "/* Bitmaps.  IDB_GAUGE_00 + n shows n of the 10 gauge segments lit. */",
+        "/* Each bitmap N also comes drawn at 150 %% (N + %d) and 200 %% (N + %d). */"
+        % (SCALED_ID_STEP, 2 * SCALED_ID_STEP),
         "",
     ]
     for define, num, fname, kind in RESOURCES:
@@ -858,6 +906,17 @@ def resource_header():
         "",
     ]
     return "\n".join(lines)
+
+
+def scaled_bitmap_lines(bitmaps):
+    """The .rc lines of the 150 % and 200 % pictures: resource N + 1000 and N + 2000."""
+    lines = []
+    for scale in ART_SCALES[1:]:
+        lines += ["", "// The same pictures drawn at %d %%: id + %d." % (scale, scaled_id(0, scale))]
+        for num, fname in bitmaps:
+            base, ext = os.path.splitext(fname)
+            lines.append("%-20d BITMAP \"%s%s%s\"" % (scaled_id(num, scale), base, suffix(scale), ext))
+    return lines
 
 
 def rc_file():
@@ -880,6 +939,8 @@ def rc_file():
     for define, num, fname, kind in RESOURCES:
         if kind == "BITMAP":
             lines.append("%-20s BITMAP \"%s\"" % (define, fname))
+    lines += scaled_bitmap_lines([(num, fname) for _, num, fname, kind in RESOURCES
+                                  if kind == "BITMAP"])
     lines += [
         "",
         "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"corvamon.manifest\"",
@@ -1067,24 +1128,30 @@ def main(argv):
         sheet_path = argv[argv.index("--sheet") + 1]
     os.makedirs(OUT, exist_ok=True)
 
-    skin = make_skin()
-    assert skin.size == (W, H)
-    pics = {}
-    for i in range(11):
-        pics["gauge_%02d" % i] = compose(skin, R["kIMBatG"], make_gauge(i))
-    pics["link_serial"] = compose(skin, R["kImgConn"], make_link("serial"))
-    pics["link_usb"] = compose(skin, R["kImgConn"], make_link("usb"))
-    for st in ("normal", "down", "hover"):
-        pics["sound_" + st] = compose(skin, R["kIBMute"], make_sound(st, False))
-        pics["mute_" + st] = compose(skin, R["kIBMute"], make_sound(st, True))
-        pics["test_" + st] = compose(skin, R["kIBTest"], make_test(st))
-        pics["close_" + st] = compose(skin, R["kIBClose"], make_caption_button("close", st))
-        pics["min_" + st] = compose(skin, R["kIBMin"], make_caption_button("min", st))
-    pics["battery"] = compose(skin, R["kImgMainBat"], make_battery())
+    for scale in ART_SCALES:
+        set_scale(scale)
+        skin = make_skin()
+        assert skin.size == (px(W), px(H))
+        pics = {}
+        for i in range(11):
+            pics["gauge_%02d" % i] = compose(skin, R["kIMBatG"], make_gauge(i))
+        pics["link_serial"] = compose(skin, R["kImgConn"], make_link("serial"))
+        pics["link_usb"] = compose(skin, R["kImgConn"], make_link("usb"))
+        for st in ("normal", "down", "hover"):
+            pics["sound_" + st] = compose(skin, R["kIBMute"], make_sound(st, False))
+            pics["mute_" + st] = compose(skin, R["kIBMute"], make_sound(st, True))
+            pics["test_" + st] = compose(skin, R["kIBTest"], make_test(st))
+            pics["close_" + st] = compose(skin, R["kIBClose"], make_caption_button("close", st))
+            pics["min_" + st] = compose(skin, R["kIBMin"], make_caption_button("min", st))
+        pics["battery"] = compose(skin, R["kImgMainBat"], make_battery())
 
-    skin.save(os.path.join(OUT, "skin.bmp"))
-    for name, pic in sorted(pics.items()):
-        pic.save(os.path.join(OUT, name + ".bmp"))
+        skin.save(os.path.join(OUT, "skin%s.bmp" % suffix(scale)))
+        for name, pic in sorted(pics.items()):
+            pic.save(os.path.join(OUT, name + suffix(scale) + ".bmp"))
+        if scale == 100:
+            skin_1x, pics_1x = skin, pics
+    set_scale(100)
+    skin, pics = skin_1x, pics_1x
 
     icons = {"corvamon": {s: render_app_icon(s) for s in ICON_SIZES}}
     for i in range(11):
@@ -1102,7 +1169,8 @@ def main(argv):
 
     if sheet_path:
         make_sheet(skin, pics, icons, sheet_path)
-    print("make_art: wrote %d pictures, %d icons to %s" % (len(pics) + 1, len(icons), OUT))
+    print("make_art: wrote %d pictures at %d scales, %d icons to %s"
+          % (len(pics) + 1, len(ART_SCALES), len(icons), OUT))
 
 
 if __name__ == "__main__":

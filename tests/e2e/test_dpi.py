@@ -1,0 +1,116 @@
+"""The skinned windows on high-DPI screens: at 96, 144 and 192 DPI (100 %, 150 %, 200 %) Corvamon's
+window, Corvaset's window and its locator are 1, 1.5 and 2 times their 96-DPI size, every child
+window keeps its place scaled the same, and all of them stay inside the skin.
+
+Wine takes the DPI from the prefix's LogPixels when its server starts; the case puts it back to 96
+when it ends, passed or failed, so the cases after it run at 100 %."""
+
+import contextlib
+import os
+
+from harness import CONFIG_CAPTION, LOCATOR_CAPTION, MAIN_CAPTION
+
+DPIS = (96, 144, 192)
+TOLERANCE = 2  # pixels: places are scaled and rounded one by one
+
+INI = {"Inicio": {"DataString": "&&&10"}, "Prefs": {"MostrarMute": "1", "MostrarTest": "1"}}
+CONFIG_INI = {"Inicio": {"CommPort": "1", "DataString": "&&&10"}}
+
+# Client sizes at 96 DPI: the skins (Corvamon's is trimmed by 15 twips), the locator's
+# 3045 x 690 twips.
+BASE_CLIENT = {MAIN_CAPTION: (400, 259), CONFIG_CAPTION: (590, 432), LOCATOR_CAPTION: (203, 46)}
+
+
+def near(got, want):
+    return abs(got - want) <= TOLERANCE
+
+
+def measure(t, caption, dpi):
+    """The window's layout, checked: its client size scaled, every child inside it."""
+    layout = t.probe.layout(caption)
+    t.require(layout is not None, f"no layout of \"{caption}\" at {dpi} DPI")
+    cw, ch, children = layout
+    factor = dpi / 96
+    bw, bh = BASE_CLIENT[caption]
+    t.expect(near(cw, bw * factor) and near(ch, bh * factor),
+             f"\"{caption}\" at {dpi} DPI: client {cw} x {ch}, expected about "
+             f"{bw * factor:.0f} x {bh * factor:.0f}")
+    t.expect(len(children) >= 3, f"\"{caption}\" at {dpi} DPI has only {len(children)} children")
+    for cid, rects in children.items():
+        for x, y, w, h, _ in rects:
+            t.expect(x >= 0 and y >= 0 and x + w <= cw and y + h <= ch,
+                     f"\"{caption}\" at {dpi} DPI: child {cid} at {x},{y} {w}x{h} leaves the "
+                     f"client area {cw}x{ch}")
+    t.note(f"\"{caption}\" at {dpi} DPI: client {cw} x {ch}, {len(children)} child ids")
+    return layout
+
+
+def expect_scaled_like(t, caption, dpi, layout, base):
+    """Each child with an id of its own is where its 96-DPI place puts it at this scale. A combo
+    box sets its own height from its font, so only its place and width count."""
+    factor = dpi / 96
+    combos = {cid for cid, (cls, _, _) in t.probe.texts(caption).items()
+              if cls.lower() == "combobox"}
+    for cid, rects in base[2].items():
+        if len(rects) != 1 or cid <= 0:
+            continue  # the controls' own inner windows: they follow their control
+        got = layout[2].get(cid)
+        if not got or len(got) != 1:
+            t.expect(False, f"\"{caption}\" at {dpi} DPI: no child {cid}")
+            continue
+        count = 3 if cid in combos else 4
+        want = [v * factor for v in rects[0][:count]]
+        t.expect(all(near(g, w) for g, w in zip(got[0][:count], want)),
+                 f"\"{caption}\" at {dpi} DPI: child {cid} is {got[0][:4]}, expected about "
+                 f"{tuple(round(v) for v in want)}")
+
+
+def case_windows_follow_the_screen_dpi(t):
+    # Put back for whatever comes next, also when a check below stops the case.
+    t.stack.callback(t.wine.set_dpi, 96)
+    sim = t.upssim(stdin_scenario=True)  # silent: the locator does not find it
+    t.wine.map_com(1, sim.pty)
+    t.stack.callback(t.wine.unmap_com, 1)
+    base = {}
+    for dpi in DPIS:
+        t.wine.set_dpi(dpi)
+
+        monitor = t.corvamon(INI)
+        monitor.start()
+        t.require(t.probe.wait_window(MAIN_CAPTION, 30000) is not None,
+                  f"no Corvamon window at {dpi} DPI: {monitor.output()!r}")
+        rect = t.probe.rect(MAIN_CAPTION)
+        t.require(rect is not None, f"no rect of Corvamon's window at {dpi} DPI")
+        t.expect(near(rect[2], 400 * dpi / 96) and near(rect[3], 259 * dpi / 96),
+                 f"Corvamon's window at {dpi} DPI is {rect[2]} x {rect[3]}")
+        layout = measure(t, MAIN_CAPTION, dpi)
+        if dpi == 96:
+            base[MAIN_CAPTION] = layout
+        else:
+            expect_scaled_like(t, MAIN_CAPTION, dpi, layout, base[MAIN_CAPTION])
+        monitor.stop(t.probe)
+
+        settings = t.corvaset(CONFIG_INI)
+        settings.start()
+        t.require(t.probe.wait_window(CONFIG_CAPTION, 30000) is not None,
+                  f"no Corvaset window at {dpi} DPI: {settings.output()!r}")
+        layout = measure(t, CONFIG_CAPTION, dpi)
+        if dpi == 96:
+            base[CONFIG_CAPTION] = layout
+        else:
+            expect_scaled_like(t, CONFIG_CAPTION, dpi, layout, base[CONFIG_CAPTION])
+        settings.stop(t.probe)
+
+        # No port in the settings: the locator opens first, and searches COM1 (silent) on.
+        locating = t.corvaset()
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(locating.ini)
+        locating.start()
+        t.require(t.probe.wait_window(LOCATOR_CAPTION, 30000) is not None,
+                  f"no locator at {dpi} DPI: {locating.output()!r}")
+        layout = measure(t, LOCATOR_CAPTION, dpi)
+        if dpi == 96:
+            base[LOCATOR_CAPTION] = layout
+        else:
+            expect_scaled_like(t, LOCATOR_CAPTION, dpi, layout, base[LOCATOR_CAPTION])
+        locating.stop(t.probe)
