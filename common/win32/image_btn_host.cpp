@@ -7,6 +7,7 @@
 
 #include "dpi.h"
 #include "form_description.h"
+#include "memory_property_bag.h"
 #include "text.h"
 
 namespace corva::win {
@@ -60,42 +61,6 @@ HRESULT LoadScaledPicture(HINSTANCE resources, int id, int art_scale, IPictureDi
   if (SUCCEEDED(hr)) bitmap.release();  // the picture owns it now
   return hr;
 }
-
-// The saved properties of one instance, read by name without regard to case.
-class RecordBag final : public IPropertyBag {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPropertyBag) {
-      *out = static_cast<IPropertyBag*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
-  STDMETHODIMP Read(LPCOLESTR name, VARIANT* v, IErrorLog*) override {
-    if (!name || !v) return E_POINTER;
-    for (const auto& [key, value] : values) {
-      if (::lstrcmpiW(key.c_str(), name) != 0) continue;
-      if (v->vt == VT_EMPTY) return ::VariantCopy(v, value.get());
-      return ::VariantChangeType(v, value.get(), 0, v->vt);
-    }
-    return E_INVALIDARG;
-  }
-  STDMETHODIMP Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }  // only ever read
-
-  std::vector<std::pair<std::wstring, std::unique_ptr<unique_variant>>> values;
-
- private:
-  ULONG refs_ = 1;
-};
 
 }  // namespace
 
@@ -529,11 +494,14 @@ HRESULT ImageBtnContainer::Load(std::string_view description) {
       if (FAILED(hr)) return hr;
     }
     for (const FormRecord& record : parsed.records) {
-      com_ptr<RecordBag> bag = com_ptr<RecordBag>::attach(new RecordBag());
+      // The saved properties of the instance, as its IPersistPropertyBag::Load reads them.
+      com_ptr<MemoryPropertyBag> bag = MemoryPropertyBag::Create();
+      if (!bag) return E_OUTOFMEMORY;
       com_ptr<ImageBtnInstance> instance =
           com_ptr<ImageBtnInstance>::attach(new ImageBtnInstance(*this, record, art_scale_));
       for (const auto& [name, value] : record.properties) {
-        auto v = std::make_unique<unique_variant>();
+        unique_variant stored;
+        VARIANT* v = &stored;
         switch (value.kind) {
           case FormValue::Kind::Number:
             v->vt = VT_I4;
@@ -566,7 +534,7 @@ HRESULT ImageBtnContainer::Load(std::string_view description) {
             break;
           }
         }
-        bag->values.emplace_back(Widen(name), std::move(v));
+        if (HRESULT hr = bag->Write(Widen(name).c_str(), v); FAILED(hr)) return hr;
       }
       HRESULT hr = instance->Create(factory_.get(), bag.get());
       if (FAILED(hr)) {
