@@ -65,6 +65,23 @@ def expect_scaled_like(t, caption, dpi, layout, base):
                  f"{tuple(round(v) for v in want)}")
 
 
+def check_window(t, program, caption, dpi, base):
+    """Starts `program`, waits for its window `caption`, checks its children against the ones at
+    96 DPI (kept in `base`), and stops it. Answers the window's rect."""
+    program.start()
+    t.require(t.probe.wait_window(caption, 30000) is not None,
+              f"no \"{caption}\" at {dpi} DPI: {program.output()!r}")
+    rect = t.probe.rect(caption)
+    t.require(rect is not None, f"no rect of \"{caption}\" at {dpi} DPI")
+    layout = measure(t, caption, dpi)
+    if dpi == 96:
+        base[caption] = layout
+    else:
+        expect_scaled_like(t, caption, dpi, layout, base[caption])
+    program.stop(t.probe)
+    return rect
+
+
 def case_windows_follow_the_screen_dpi(t):
     # Put back for whatever comes next, also when a check below stops the case.
     t.stack.callback(t.wine.set_dpi, 96)
@@ -74,43 +91,12 @@ def case_windows_follow_the_screen_dpi(t):
     base = {}
     for dpi in DPIS:
         t.wine.set_dpi(dpi)
-
-        monitor = t.corvamon(INI)
-        monitor.start()
-        t.require(t.probe.wait_window(MAIN_CAPTION, 30000) is not None,
-                  f"no Corvamon window at {dpi} DPI: {monitor.output()!r}")
-        rect = t.probe.rect(MAIN_CAPTION)
-        t.require(rect is not None, f"no rect of Corvamon's window at {dpi} DPI")
+        rect = check_window(t, t.corvamon(INI), MAIN_CAPTION, dpi, base)
         t.expect(near(rect[2], 400 * dpi / 96) and near(rect[3], 259 * dpi / 96),
                  f"Corvamon's window at {dpi} DPI is {rect[2]} x {rect[3]}")
-        layout = measure(t, MAIN_CAPTION, dpi)
-        if dpi == 96:
-            base[MAIN_CAPTION] = layout
-        else:
-            expect_scaled_like(t, MAIN_CAPTION, dpi, layout, base[MAIN_CAPTION])
-        monitor.stop(t.probe)
-
-        settings = t.corvaset(CONFIG_INI)
-        settings.start()
-        t.require(t.probe.wait_window(CONFIG_CAPTION, 30000) is not None,
-                  f"no Corvaset window at {dpi} DPI: {settings.output()!r}")
-        layout = measure(t, CONFIG_CAPTION, dpi)
-        if dpi == 96:
-            base[CONFIG_CAPTION] = layout
-        else:
-            expect_scaled_like(t, CONFIG_CAPTION, dpi, layout, base[CONFIG_CAPTION])
-        settings.stop(t.probe)
-
+        check_window(t, t.corvaset(CONFIG_INI), CONFIG_CAPTION, dpi, base)
         # No port in the settings: the locator opens first, and searches COM1 (silent) on.
         locating = t.corvaset()
         with contextlib.suppress(FileNotFoundError):
             os.remove(locating.ini)
-        locating.start()
-        t.require(t.probe.wait_window(LOCATOR_CAPTION, 30000) is not None,
-                  f"no locator at {dpi} DPI: {locating.output()!r}")
-        layout = measure(t, LOCATOR_CAPTION, dpi)
-        if dpi == 96:
-            base[LOCATOR_CAPTION] = layout
-        else:
-            expect_scaled_like(t, LOCATOR_CAPTION, dpi, layout, base[LOCATOR_CAPTION])
-        locating.stop(t.probe)
+        check_window(t, locating, LOCATOR_CAPTION, dpi, base)

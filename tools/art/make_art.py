@@ -945,6 +945,18 @@ def rc_file():
         "",
         "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"corvamon.manifest\"",
         "",
+    ] + version_block("Corvamon - Monitor de UPS", "Corvamon") + [
+        "",
+    ]
+    text = "\n".join(lines)
+    text.encode("ascii")  # the .rc must stay plain ASCII; raises otherwise
+    return text
+
+
+def version_block(description, name):
+    """The VERSIONINFO of a program named `name` (NAME.exe), with the product's version and name
+    from common/core/product_version.h. `description` is plain ASCII with octal escapes."""
+    return [
         "VS_VERSION_INFO VERSIONINFO",
         " FILEVERSION CORVA_VERSION_MAJOR,CORVA_VERSION_MINOR,CORVA_VERSION_PATCH,0",
         " PRODUCTVERSION CORVA_VERSION_MAJOR,CORVA_VERSION_MINOR,CORVA_VERSION_PATCH,0",
@@ -959,11 +971,11 @@ def rc_file():
         "        BLOCK \"0C0A04E4\"",
         "        BEGIN",
         "            VALUE \"CompanyName\", \"KRD\"",
-        "            VALUE \"FileDescription\", \"Corvamon - Monitor de UPS\"",
+        "            VALUE \"FileDescription\", \"%s\"" % description,
         "            VALUE \"FileVersion\", CORVA_VERSION_FULL",
-        "            VALUE \"InternalName\", \"Corvamon\"",
+        "            VALUE \"InternalName\", \"%s\"" % name,
         "            VALUE \"LegalCopyright\", \"(C) 2026 KRD\"",
-        "            VALUE \"OriginalFilename\", \"Corvamon.exe\"",
+        "            VALUE \"OriginalFilename\", \"%s.exe\"" % name,
         "            VALUE \"ProductName\", CORVA_PRODUCT_NAME",
         "            VALUE \"ProductVersion\", CORVA_VERSION_FULL",
         "        END",
@@ -973,11 +985,7 @@ def rc_file():
         "        VALUE \"Translation\", 0x0C0A, 1252",
         "    END",
         "END",
-        "",
     ]
-    text = "\n".join(lines)
-    text.encode("ascii")  # the .rc must stay plain ASCII; raises otherwise
-    return text
 
 
 def manifest():
