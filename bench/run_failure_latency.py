@@ -25,6 +25,7 @@ Prints median, p99 and max in milliseconds. Only the standard library is used.
 """
 
 import argparse
+import contextlib
 import ctypes
 import os
 import random
@@ -67,6 +68,31 @@ def arguments(description, extra=None):
     return parser.parse_args()
 
 
+@contextlib.contextmanager
+def bench_prefix(args):
+    """The Wine prefix a benchmark runs in: made in --build-dir and ended afterwards, or, with
+    --reuse-prefix, the one already running there."""
+    os.makedirs(args.build_dir, exist_ok=True)
+    args.build_dir = os.path.abspath(args.build_dir)
+    if args.reuse_prefix:
+        yield
+        return
+    print(f"making a Wine prefix in {args.build_dir}/wine ...", flush=True)
+    with harness.wine_prefix(args.build_dir):
+        yield
+
+
+def run_main(main, name):
+    """Runs a benchmark's main: signals end it through its cleanups, a failed case is said on
+    stderr with exit code 1."""
+    leave_on_signals()
+    try:
+        sys.exit(main())
+    except harness.CaseFailure as e:
+        print(f"{name}: {e}", file=sys.stderr)
+        sys.exit(1)
+
+
 class Session:
     """A prefix (made here unless reused), upssim on COM1 taking commands, Corvamon started
     with the given ini and its window up. Everything is ended on leaving, also on failure."""
@@ -77,13 +103,8 @@ class Session:
         self.ini = ini
 
     def __enter__(self):
-        os.makedirs(self.args.build_dir, exist_ok=True)
-        self.args.build_dir = os.path.abspath(self.args.build_dir)
-        self.prefix = None
-        if not self.args.reuse_prefix:
-            print(f"making a Wine prefix in {self.args.build_dir}/wine ...", flush=True)
-            self.prefix = harness.wine_prefix(self.args.build_dir)
-            self.prefix.__enter__()
+        self.prefix = bench_prefix(self.args)
+        self.prefix.__enter__()
         try:
             self.case = harness.Case(self.name, harness.Paths(self.args))
             self.case.stack.__enter__()
@@ -104,8 +125,7 @@ class Session:
             if case is not None:
                 case.stack.__exit__(None, None, None)
         finally:
-            if self.prefix is not None:
-                self.prefix.__exit__(None, None, None)
+            self.prefix.__exit__(None, None, None)
         return False
 
 
@@ -270,9 +290,4 @@ def leave_on_signals():
 
 
 if __name__ == "__main__":
-    leave_on_signals()
-    try:
-        sys.exit(main())
-    except harness.CaseFailure as e:
-        print(f"run_failure_latency: {e}", file=sys.stderr)
-        sys.exit(1)
+    run_main(main, "run_failure_latency")

@@ -20,10 +20,9 @@ Prints each run and the median, in seconds. The time includes starting Corvaset 
 
 import os
 import statistics
-import sys
 import time
 
-from run_failure_latency import arguments, harness, leave_on_signals
+from run_failure_latency import arguments, bench_prefix, harness, run_main
 
 LOCATOR_LABEL1 = 300
 
@@ -57,15 +56,8 @@ def main():
         parser.set_defaults(build_dir=os.path.join(harness.SOURCE_DIR, "build", "bench-locator"))
         parser.add_argument("--runs", type=int, default=3, help="runs of each set-up")
     args = arguments(__doc__.split("\n")[0], extra)
-    os.makedirs(args.build_dir, exist_ok=True)
-    args.build_dir = os.path.abspath(args.build_dir)
-    prefix = None
-    if not args.reuse_prefix:
-        print(f"making a Wine prefix in {args.build_dir}/wine ...", flush=True)
-        prefix = harness.wine_prefix(args.build_dir)
-        prefix.__enter__()
     results = {"absent": [], "silent": []}
-    try:
+    with bench_prefix(args):
         case = harness.Case("bench.locator_time", harness.Paths(args))
         with case.stack:
             sim = case.upssim("--interval", "300")
@@ -75,9 +67,6 @@ def main():
                     took = one_run(case, f"{setup}{i + 1}", setup == "silent")
                     results[setup].append(took)
                     print(f"  {setup} COM1 and COM2, run {i + 1}: {took:5.2f} s", flush=True)
-    finally:
-        if prefix is not None:
-            prefix.__exit__(None, None, None)
     print("locator start to \"Localizado en COM\" (UPS on COM3), median of "
           f"{args.runs} runs:")
     for setup, values in results.items():
@@ -87,5 +76,4 @@ def main():
 
 
 if __name__ == "__main__":
-    leave_on_signals()
-    sys.exit(main())
+    run_main(main, "run_locator_time")

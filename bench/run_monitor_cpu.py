@@ -22,7 +22,7 @@ import sys
 import time
 
 from run_failure_latency import (INI, LINE_POWER, Session, arguments, harness,
-                                 leave_on_signals)
+                                 run_main)
 
 TICK = os.sysconf("SC_CLK_TCK")
 
@@ -129,9 +129,4 @@ def main():
 
 
 if __name__ == "__main__":
-    leave_on_signals()
-    try:
-        sys.exit(main())
-    except harness.CaseFailure as e:
-        print(f"run_monitor_cpu: {e}", file=sys.stderr)
-        sys.exit(1)
+    run_main(main, "run_monitor_cpu")

@@ -25,7 +25,7 @@ import os
 import statistics
 import sys
 
-from run_failure_latency import arguments, harness, leave_on_signals
+from run_failure_latency import arguments, bench_prefix, harness, run_main
 
 sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tests", "e2e"))
 import test_office  # noqa: E402  (found through the path above)
@@ -82,24 +82,14 @@ def main():
         parser.set_defaults(build_dir=os.path.join(harness.SOURCE_DIR, "build", "bench-office"))
         parser.add_argument("--runs", type=int, default=5, help="shutdowns of each kind")
     args = arguments(__doc__.split("\n")[0], extra)
-    os.makedirs(args.build_dir, exist_ok=True)
-    args.build_dir = os.path.abspath(args.build_dir)
     figures = {True: [], False: []}
-    prefix = None
-    if not args.reuse_prefix:
-        print(f"making a Wine prefix in {args.build_dir}/wine ...", flush=True)
-        prefix = harness.wine_prefix(args.build_dir)
-        prefix.__enter__()
-    try:
+    with bench_prefix(args):
         for i in range(args.runs):
             for with_office in (True, False):
                 kind = "office" if with_office else "none"
                 delay = one_run(args, f"bench.office_saving.{kind}{i + 1:02d}", with_office)
                 figures[with_office].append(delay)
                 print(f"  run {i + 1:2d} {kind:<6}: {delay:6.2f} s", flush=True)
-    finally:
-        if prefix is not None:
-            prefix.__exit__(None, None, None)
     print()
     print("Corvamon under Wine, threshold shutdown with GuardaOffice=1 and ApagaTNX=1; seconds "
           "from the deciding frame to the UPS's \"%\":")
@@ -110,9 +100,4 @@ def main():
 
 
 if __name__ == "__main__":
-    leave_on_signals()
-    try:
-        sys.exit(main())
-    except harness.CaseFailure as e:
-        print(f"run_office_saving: {e}", file=sys.stderr)
-        sys.exit(1)
+    run_main(main, "run_office_saving")

@@ -45,7 +45,7 @@ import sys
 import threading
 import time
 
-from run_failure_latency import FileWatch, arguments, harness, leave_on_signals
+from run_failure_latency import FileWatch, arguments, bench_prefix, harness, run_main
 
 LINE_POWER = "frame volt=14400 period=16667 battery=200 line=0 mode=0"
 FAILURE = "frame volt=0 period=16667 battery=190 line=1 mode=1"    # 66.67 %: first, /75
@@ -208,17 +208,10 @@ def main():
     if args.runs < 5:
         print("--runs: at least 5", file=sys.stderr)
         return 2
-    os.makedirs(args.build_dir, exist_ok=True)
-    args.build_dir = os.path.abspath(args.build_dir)
     pause = random.Random(args.seed)
     results, to_tx = [], []
 
-    prefix = None
-    if not args.reuse_prefix:
-        print(f"making a Wine prefix in {args.build_dir}/wine ...", flush=True)
-        prefix = harness.wine_prefix(args.build_dir)
-        prefix.__enter__()
-    try:
+    with bench_prefix(args):
         case = harness.Case("bench.shutdown_latency", harness.Paths(args))
         with case.stack:
             sim = case.upssim(stdin_scenario=True)
@@ -234,9 +227,6 @@ def main():
                 to_tx.append(ask)
                 shown = "   ".join(f"{name} {ms:6.1f}" for name, (ms, _) in figures.items())
                 print(f"  run {i + 1:2d}: {shown} ms", flush=True)
-    finally:
-        if prefix is not None:
-            prefix.__exit__(None, None, None)
 
     labels = [("entry", "-> 'Apagado por bateria' entry in Bitacora.txt"),
               ("request", "-> wineboot started by ExitWindowsEx (the request)"),
@@ -258,9 +248,4 @@ def main():
 
 
 if __name__ == "__main__":
-    leave_on_signals()
-    try:
-        sys.exit(main())
-    except harness.CaseFailure as e:
-        print(f"run_shutdown_latency: {e}", file=sys.stderr)
-        sys.exit(1)
+    run_main(main, "run_shutdown_latency")
