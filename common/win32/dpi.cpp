@@ -1,5 +1,7 @@
 #include "dpi.h"
 
+#include <algorithm>
+
 namespace corva::win {
 namespace {
 
@@ -53,6 +55,20 @@ unique_hicon LoadIconForDpi(HINSTANCE instance, int id, int dpi, bool small) {
   const int cy = SystemMetricForDpi(small ? SM_CYSMICON : SM_CYICON, dpi);
   return unique_hicon(static_cast<HICON>(
       ::LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR)));
+}
+
+POINT CentredOnWorkArea(SIZE size) {
+  RECT work{0, 0, 800, 600};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  return POINT{std::max(work.left, work.left + (work.right - work.left - size.cx) / 2),
+               std::max(work.top, work.top + (work.bottom - work.top - size.cy) / 2)};
+}
+
+void MoveForDpiChange(HWND hwnd, const RECT* suggested, SIZE size) {
+  RECT now{};
+  ::GetWindowRect(hwnd, &now);
+  const POINT at = suggested ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
+  ::SetWindowPos(hwnd, nullptr, at.x, at.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 unique_hfont MakeSkinFont(int px, bool bold, int art_scale) {

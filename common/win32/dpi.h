@@ -29,6 +29,14 @@ unique_hbitmap LoadArtBitmap(HINSTANCE instance, int id, int art_scale);
 // The icon of resource `id` at its small size (16 px at 96 DPI) or large size (32 px) for `dpi`.
 unique_hicon LoadIconForDpi(HINSTANCE instance, int id, int dpi, bool small);
 
+// Where a window of `size` opens: centred on the work area, with its top left kept on the work
+// area when it does not fit (a large scale on a small screen).
+POINT CentredOnWorkArea(SIZE size);
+
+// A window's answer to WM_DPICHANGED: it goes to the top left of the `suggested` rectangle (or
+// stays where it is without one), at `size`, its skin's size at the new scale.
+void MoveForDpiChange(HWND hwnd, const RECT* suggested, SIZE size);
+
 // A "Tahoma" font of `px` pixels at 96 DPI, at `art_scale`.
 unique_hfont MakeSkinFont(int px, bool bold, int art_scale);
 

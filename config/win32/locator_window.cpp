@@ -139,14 +139,7 @@ class LocatorWindow final : public LocatorView {
           art_scale_ = scale;
           LoadArt();
         }
-        const auto* suggested = reinterpret_cast<const RECT*>(lp);
-        RECT now{};
-        ::GetWindowRect(hwnd_, &now);
-        const POINT at = suggested ? POINT{suggested->left, suggested->top}
-                                   : POINT{now.left, now.top};
-        const SIZE size = FrameSize();
-        ::SetWindowPos(hwnd_, nullptr, at.x, at.y, size.cx, size.cy,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+        corva::win::MoveForDpiChange(hwnd_, reinterpret_cast<const RECT*>(lp), FrameSize());
         PlaceControls();
         return 0;
       }

@@ -96,15 +96,11 @@ std::unique_ptr<SettingsWindow> SettingsWindow::Create(HINSTANCE instance,
   ::RegisterClassExW(&page);
 
   // The client area is the skin's size; the system's work area centres it.
-  const int w = window->Scaled(skin::kWindow.w), h = window->Scaled(skin::kWindow.h);
-  RECT work{0, 0, 800, 600};
-  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  // Where it does not fit (a large scale on a small screen), its top left stays on the screen.
-  const int x = std::max(work.left, work.left + (work.right - work.left - w) / 2);
-  const int y = std::max(work.top, work.top + (work.bottom - work.top - h) / 2);
+  const SIZE size = window->WindowSize();
+  const POINT at = corva::win::CentredOnWorkArea(size);
   HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, kClassName, Widen(text::kWindowCaption).c_str(),
-                                WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, x, y, w,
-                                h, nullptr, nullptr, instance, window.get());
+                                WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, at.x,
+                                at.y, size.cx, size.cy, nullptr, nullptr, instance, window.get());
   if (!hwnd) return nullptr;
   corva::win::SetDeviceErrorHandling({L"Corvaset", nullptr});
 
@@ -299,6 +295,17 @@ HWND SettingsWindow::Label(HWND page, int id, const wchar_t* text, int x, int y,
 
 int SettingsWindow::Scaled(int length) const { return corva::dpi::ScaleBy(length, art_scale_); }
 
+SIZE SettingsWindow::WindowSize() const {
+  return SIZE{Scaled(skin::kWindow.w), Scaled(skin::kWindow.h)};
+}
+
+void SettingsWindow::ApplyPlace(const Placed& p) const {
+  ::SetWindowPos(p.control, nullptr, Scaled(p.base.left), Scaled(p.base.top),
+                 Scaled(p.base.right - p.base.left), Scaled(p.base.bottom - p.base.top),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  if (p.font) ::SendMessageW(p.control, WM_SETFONT, reinterpret_cast<WPARAM>(p.font->get()), FALSE);
+}
+
 HWND SettingsWindow::Place(HWND control, int x, int y, int w, int h, const unique_hfont* font) {
   if (!control) return nullptr;
   const RECT base{x, y, x + w, y + h};
@@ -306,12 +313,10 @@ HWND SettingsWindow::Place(HWND control, int x, int y, int w, int h, const uniqu
                             [control](const Placed& p) { return p.control == control; });
   if (known != placed_.end()) {
     known->base = base;
+    ApplyPlace(*known);
   } else {
-    placed_.push_back({control, base, font});
+    ApplyPlace(placed_.emplace_back(Placed{control, base, font}));
   }
-  ::SetWindowPos(control, nullptr, Scaled(x), Scaled(y), Scaled(w), Scaled(h),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-  if (font) ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font->get()), FALSE);
   return control;
 }
 
@@ -321,12 +326,7 @@ void SettingsWindow::PlaceControls() {
     ::SetWindowPos(page, nullptr, place.page.x, place.page.y, place.page.w, place.page.h,
                    SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  for (const Placed& p : placed_) {
-    ::SetWindowPos(p.control, nullptr, Scaled(p.base.left), Scaled(p.base.top),
-                   Scaled(p.base.right - p.base.left), Scaled(p.base.bottom - p.base.top),
-                   SWP_NOZORDER | SWP_NOACTIVATE);
-    if (p.font) ::SendMessageW(p.control, WM_SETFONT, reinterpret_cast<WPARAM>(p.font->get()), FALSE);
-  }
+  for (const Placed& p : placed_) ApplyPlace(p);
 }
 
 void SettingsWindow::ApplyDpi(int dpi, const RECT* suggested) {
@@ -357,11 +357,7 @@ void SettingsWindow::ApplyDpi(int dpi, const RECT* suggested) {
     }
   }
   PlaceControls();
-  RECT now{};
-  ::GetWindowRect(hwnd_, &now);
-  const POINT at = suggested ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
-  ::SetWindowPos(hwnd_, nullptr, at.x, at.y, Scaled(skin::kWindow.w), Scaled(skin::kWindow.h),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+  corva::win::MoveForDpiChange(hwnd_, suggested, WindowSize());
   ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 

@@ -94,6 +94,10 @@ class SettingsWindow final : public FormView {
     const corva::win::unique_hfont* font;
   };
   std::vector<Placed> placed_;
+  // Puts a kept control at its place at the window's scale, with its font.
+  void ApplyPlace(const Placed& p) const;
+  // The window's size: the skin's at the window's scale.
+  SIZE WindowSize() const;
   // Buttons of the window's own, made where the button library could not be loaded: true for
   // the menu's look, false for the pages'.
   std::vector<std::pair<HWND, bool>> plain_buttons_;

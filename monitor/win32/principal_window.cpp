@@ -99,17 +99,10 @@ std::unique_ptr<PrincipalWindow> PrincipalWindow::Create(HINSTANCE instance, Lin
   // Sized to the skin at the screen's scale, centred on the work area. Created on a screen of
   // another DPI, the window sizes itself again at WM_CREATE.
   const SIZE size = WindowSize(dpi::ArtScaleForDpi(ScreenDpi()));
-  const int width = size.cx;
-  const int height = size.cy;
-  RECT work{0, 0, 800, 600};
-  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  // Where it does not fit (a large scale on a small screen), its top left stays on the screen.
-  const int x = std::max(work.left, work.left + (work.right - work.left - width) / 2);
-  const int y = std::max(work.top, work.top + (work.bottom - work.top - height) / 2);
-
+  const POINT at = CentredOnWorkArea(size);
   HWND hwnd = ::CreateWindowExW(WS_EX_APPWINDOW, CORVA_MAIN_CLASS, CORVA_MAIN_CAPTION,
-                                WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, x, y,
-                                width, height, nullptr, nullptr, instance, window.get());
+                                WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, at.x,
+                                at.y, size.cx, size.cy, nullptr, nullptr, instance, window.get());
   if (!hwnd) return nullptr;
 
   if (links.tray) {
@@ -306,13 +299,9 @@ void PrincipalWindow::ApplyDpi(int dpi, const RECT* suggested) {
     LoadPictures();
   }
   PlaceControls();
-  // The suggested rectangle's place, with the size of the skin at the new scale (the same as
-  // the suggested size whenever the DPI is one the art is drawn for).
-  RECT now{};
-  ::GetWindowRect(hwnd_, &now);
-  const SIZE size = WindowSize(art_scale_);
-  const POINT at = suggested ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
-  ::SetWindowPos(hwnd_, nullptr, at.x, at.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The size of the skin at the new scale: the suggested size whenever the DPI is one the art
+  // is drawn for.
+  MoveForDpiChange(hwnd_, suggested, WindowSize(art_scale_));
   ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
