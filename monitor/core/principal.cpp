@@ -91,8 +91,10 @@ void Principal::Load(const std::string& program_directory) {
     }
   }
   if ((usb_open_ || ports_.MSComm1.PortOpen()) && !FrameLengthUsable()) {
-    // Without a frame length no status can be read: say so instead of showing nothing.
+    // Without a frame length no status can be read until the first header says which kind of
+    // frame comes: say so instead of showing nothing.
     ports_.view.SetText(Control::lblmsg, text::kBadDataString);
+    bad_data_string_shown_ = true;
   }
 
   bitacora_.ForgetLastEntry();
@@ -156,9 +158,37 @@ void Principal::HideWindow() {
   }
 }
 
+void Principal::LearnFrameLength(int frame_length) {
+  MonitorSettings& Settings = state_.Settings;
+  Settings.FrameLength = static_cast<std::int16_t>(frame_length);
+  frame_buffer_.resize(static_cast<std::size_t>(2 * frame_length + 1), 0);
+  if (reader_.FrameLength() != frame_length) reader_ = SerialFrameReader(frame_length);
+  if (bad_data_string_shown_) {
+    bad_data_string_shown_ = false;
+    ports_.view.SetText(Control::lblmsg, "");
+  }
+}
+
+void Principal::RequestUnload() {
+  // The shutdown sequence lets window messages run while it saves documents and talks to the
+  // UPS. Closing the window then would close the links before the UPS is told to switch itself
+  // off: the window goes once the sequence has finished.
+  if (shutdown_.SequenceRunning()) {
+    unload_after_sequence_ = true;
+    return;
+  }
+  ports_.view.Unload();
+}
+
+void Principal::UnloadIfAskedDuringSequence() {
+  if (!unload_after_sequence_ || shutdown_.SequenceRunning()) return;
+  unload_after_sequence_ = false;
+  ports_.view.Unload();
+}
+
 void Principal::IBClose_Click() {
   if (state_.Settings.CierraconX == 1) {
-    ports_.view.Unload();
+    RequestUnload();
   } else {
     HideWindow();
   }
@@ -173,7 +203,9 @@ void Principal::IBMute_Click() {
   ports_.settings.Write(ini::kPrefs, ini::kAlarmaConSonido, Settings.AlarmaConSonido ? "1" : "0");
 }
 
-void Principal::ImgConn_Click() { ports_.view.Unload(); }
+void Principal::ImgConn_Click() {
+  RequestUnload();
+}
 
 void Principal::ImgMainBat_DblClick() {
   ports_.view.SetVisible(Control::lblidenti, false);
@@ -207,13 +239,13 @@ void Principal::OnSerialEvent() {
     return;
   }
   if (port.CommEvent() == protocol::kCommEventReceive) {
-    if (!FrameLengthUsable()) {
-      port.Input();  // nothing can be read without a frame length; keep the port drained
-      return;
-    }
     if (!reader_.Enough(port.InBufferCount())) return;
     const std::vector<std::uint8_t> waiting = port.Input();
     auto frame = reader_.Push(waiting);
+    // Without a usable DataString the reader has learned the kind from the first header.
+    if (!FrameLengthUsable() && corva::FrameLengthUsable(reader_.FrameLength())) {
+      LearnFrameLength(reader_.FrameLength());
+    }
     RestoreReceiveThreshold();
     if (!frame) return;
     frame_buffer_ = std::move(*frame);
@@ -240,6 +272,7 @@ void Principal::ProcessStatusFrame() {
       shutdown_.RunShutdownSequence();
     } catch (const CorvaError&) {
     }
+    UnloadIfAskedDuringSequence();
   }
 }
 
@@ -291,7 +324,10 @@ void Principal::OnTimer(Timer timer) {
   switch (timer) {
     case Timer::TimerUSB: TimerUSB_Timer(); break;
     case Timer::TimerBuscaUSB: TimerBuscaUSB_Timer(); break;
-    case Timer::Timerdesconexion: shutdown_.Timerdesconexion_Timer(); break;
+    case Timer::Timerdesconexion:
+      shutdown_.Timerdesconexion_Timer();
+      UnloadIfAskedDuringSequence();
+      break;
     case Timer::TimerApagar: shutdown_.TimerApagar_Timer(); break;
     case Timer::TimerBitacora: bitacora_.TimerBitacora_Timer(); break;
     case Timer::TimerBuscaSerial: TimerBuscaSerial_Timer(); break;

@@ -110,7 +110,8 @@ class Principal {
   // The last frame handed to decoding (FrameLength bytes) and how many frames were decoded.
   const std::vector<std::uint8_t>& LastFrame() const { return last_frame_; }
   std::uint64_t FramesDecoded() const { return frames_decoded_; }
-  // Whether FrameLength names a frame kind the monitor can read (9 or 10).
+  // Whether FrameLength names a frame kind the monitor can read (9 or 10): from DataString, or
+  // learned from the first frame header when DataString names none.
   bool FrameLengthUsable() const { return corva::FrameLengthUsable(state_.Settings.FrameLength); }
 
  private:
@@ -121,6 +122,12 @@ class Principal {
   void ApplyOperatingMode(std::uint8_t mode);
   void ShowReadings();
 
+  // The frame kind learned from the first header when DataString gave none the monitor can
+  // read: frames are read from now on, and "Revise DataString en Corvamon.ini" goes.
+  void LearnFrameLength(int frame_length);
+  // The window's close: at once, or once the shutdown sequence under way has finished.
+  void RequestUnload();
+  void UnloadIfAskedDuringSequence();
   // Sets up MSComm1 for the status frames on `port` and opens it; answers whether it opened.
   bool SetUpSerialLink(int port);
   // Hides to the tray, or minimises when there is no tray icon to restore the window from.
@@ -165,6 +172,9 @@ class Principal {
   bool usb_tick_running_ = false;
   bool usb_search_running_ = false;
   bool unloaded_ = false;
+  bool bad_data_string_shown_ = false;
+  // A close asked for while the shutdown sequence ran.
+  bool unload_after_sequence_ = false;
 };
 
 }  // namespace corva

@@ -30,7 +30,12 @@ class FlagScope {
 bool Principal::AssembleUsbFrame() {
   // Called on its own, the call gets a tick's allowance; within TimerUSB it shares the tick's.
   if (!usb_tick_running_) usb_frames_.BeginTick();
-  return usb_frames_.Assemble(frame_buffer_, state_.Settings.FrameLength);
+  const bool complete = usb_frames_.Assemble(frame_buffer_, state_.Settings.FrameLength);
+  // Without a usable DataString the assembler has learned the kind from the first header.
+  if (!FrameLengthUsable() && corva::FrameLengthUsable(usb_frames_.LearnedLength())) {
+    LearnFrameLength(usb_frames_.LearnedLength());
+  }
+  return complete;
 }
 
 void Principal::TimerUSB_Timer() {

@@ -1,6 +1,7 @@
 #include "serial_frame_reader.h"
 
 #include "protocol.h"
+#include "status_decoder.h"
 
 namespace corva {
 namespace {
@@ -21,6 +22,12 @@ bool IsFrameHeaderAt(std::span<const std::uint8_t> bytes, std::size_t pos) {
   return true;
 }
 
+bool SerialFrameReader::Enough(int waiting) const {
+  // Until the kind is known any byte may hold the header that tells it.
+  if (!FrameLengthUsable(frame_length_)) return waiting > 0;
+  return static_cast<long long>(held_.size()) + waiting >= frame_length_;
+}
+
 int SerialFrameReader::Missing() const {
   if (!IsFrameHeaderAt(held_, 0)) return 0;
   const long long missing = static_cast<long long>(frame_length_) - static_cast<long long>(held_.size());
@@ -30,7 +37,6 @@ int SerialFrameReader::Missing() const {
 std::optional<std::vector<std::uint8_t>> SerialFrameReader::Push(
     std::span<const std::uint8_t> bytes) {
   held_.insert(held_.end(), bytes.begin(), bytes.end());
-  const std::size_t length = frame_length_ > 0 ? static_cast<std::size_t>(frame_length_) : 0;
 
   for (;;) {
     std::size_t header = 0;
@@ -48,6 +54,8 @@ std::optional<std::vector<std::uint8_t>> SerialFrameReader::Push(
     }
     // Bytes before the first header are noise.
     held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(header));
+    if (!FrameLengthUsable(frame_length_)) frame_length_ = FrameLengthForHeader(held_[0]);
+    const auto length = static_cast<std::size_t>(frame_length_);
 
     // Another header inside the first FrameLength bytes means this frame was cut short (the
     // line dropped bytes): reading on would take the next frame's header for fields.

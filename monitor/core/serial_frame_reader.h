@@ -7,6 +7,9 @@
 // header whose frame is still incomplete is held for the next event. Bytes with no header at
 // all give no frame, so a burst of line noise never reads as a status (a stray "2" in the mode
 // position would otherwise read as "the UPS is shutting down").
+//
+// A reader made without a frame length it can read (DataString gave none) learns it from the
+// first header it finds: "&&&" frames are 10 bytes, "***" frames 9.
 
 #include <cstdint>
 #include <optional>
@@ -19,13 +22,12 @@ class SerialFrameReader {
  public:
   explicit SerialFrameReader(int frame_length) : frame_length_(frame_length) {}
 
+  // The frame length read with: the one given, or the one learned from the first header.
   int FrameLength() const { return frame_length_; }
   // Bytes held from earlier events (a partial frame, or a possible header split at the end).
   std::size_t Held() const { return held_.size(); }
   // Whether `waiting` more bytes, together with those held, can make a frame.
-  bool Enough(int waiting) const {
-    return static_cast<long long>(held_.size()) + waiting >= frame_length_;
-  }
+  bool Enough(int waiting) const;
   // Bytes still missing for the frame that is held; 0 when no header is held.
   int Missing() const;
 

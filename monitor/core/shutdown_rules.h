@@ -38,6 +38,8 @@ class ShutdownRules {
   std::int16_t CountdownSeconds() const { return countdown_seconds_; }
   std::int16_t DisconnectSeconds() const { return disconnect_seconds_; }
   std::uint64_t ShutdownSequenceRuns() const { return shutdown_runs_; }
+  // Whether the shutdown sequence is under way (it lets window messages run).
+  bool SequenceRunning() const { return shutdown_running_; }
   // Whether the system has taken the shutdown request.
   bool ShutdownAccepted() const { return shutdown_accepted_; }
 

@@ -13,6 +13,18 @@ bool FrameLengthUsable(int frame_length) {
   return frame_length == protocol::kAmpFrameLength || frame_length == protocol::kStarFrameLength;
 }
 
+int FrameLengthForHeader(std::uint8_t header_byte) {
+  switch (header_byte) {
+    case protocol::kAmpHeaderByte:
+    case protocol::kUsbHeaderByte:
+      return protocol::kAmpFrameLength;
+    case protocol::kStarHeaderByte:
+      return protocol::kStarFrameLength;
+    default:
+      return 0;
+  }
+}
+
 std::vector<std::uint8_t> FrameFromBuffer(const std::vector<std::uint8_t>& frame_buffer,
                                           int frame_length, bool usb_link) {
   const std::size_t length = static_cast<std::size_t>(std::max<int>(0, frame_length));

@@ -28,6 +28,10 @@ struct StatusReadings {
 // Whether `frame_length` names a frame kind the monitor can read (9 or 10).
 bool FrameLengthUsable(int frame_length);
 
+// The frame kind a header byte opens: "&&&" (and the USB link's 0xFF 0xFF 0xFF) frames are 10
+// bytes, "***" frames 9. Any other byte opens none: 0.
+int FrameLengthForHeader(std::uint8_t header_byte);
+
 // The frame held in FrameBuffer: `frame_length` bytes from its first byte on the serial link, from
 // its second on the USB link; zeros where FrameBuffer is shorter.
 std::vector<std::uint8_t> FrameFromBuffer(const std::vector<std::uint8_t>& frame_buffer,

@@ -18,15 +18,18 @@ constexpr int kRestOfFrameWaitMs = 10;
 constexpr int kTickWaitMs = 60;
 constexpr int kMaxReportsPerTick = 8;
 
-bool IsHeaderByte(std::uint8_t b) {
-  return b == protocol::kAmpHeaderByte || b == protocol::kUsbHeaderByte;
+// The bytes a frame of `length` bytes may open with: 0x26 or 0xFF, and 0x2A for the 9-byte
+// "***" frames.
+bool IsHeaderByte(std::uint8_t b, std::size_t length) {
+  return b == protocol::kAmpHeaderByte || b == protocol::kUsbHeaderByte ||
+         (b == protocol::kStarHeaderByte && length == protocol::kStarFrameLength);
 }
 
 // Whether the bytes held from `at` on agree with a frame's header as far as they go (up to
-// three): all 0x26 or all 0xFF.
-bool HeaderSoFar(const std::vector<std::uint8_t>& held, std::size_t at) {
+// three): all the same header byte.
+bool HeaderSoFar(const std::vector<std::uint8_t>& held, std::size_t at, std::size_t length) {
   const std::size_t end = std::min(held.size(), at + protocol::kHeaderLength);
-  if (at >= end || !IsHeaderByte(held[at])) return false;
+  if (at >= end || !IsHeaderByte(held[at], length)) return false;
   for (std::size_t i = at + 1; i < end; ++i) {
     if (held[i] != held[at]) return false;
   }
@@ -34,8 +37,8 @@ bool HeaderSoFar(const std::vector<std::uint8_t>& held, std::size_t at) {
 }
 
 // Whether a whole header (three equal header bytes) is held from `at` on.
-bool WholeHeaderAt(const std::vector<std::uint8_t>& held, std::size_t at) {
-  return at + protocol::kHeaderLength <= held.size() && HeaderSoFar(held, at);
+bool WholeHeaderAt(const std::vector<std::uint8_t>& held, std::size_t at, std::size_t length) {
+  return at + protocol::kHeaderLength <= held.size() && HeaderSoFar(held, at, length);
 }
 
 // Keeps in `held` only bytes that can belong to one frame. `starts` are the places in `held`
@@ -48,7 +51,8 @@ bool WholeHeaderAt(const std::vector<std::uint8_t>& held, std::size_t at) {
 bool KeepOneFrame(std::vector<std::uint8_t>& held, std::vector<std::size_t>& starts,
                   std::size_t length) {
   for (;;) {
-    while (!starts.empty() && !HeaderSoFar(held, starts.front())) starts.erase(starts.begin());
+    while (!starts.empty() && !HeaderSoFar(held, starts.front(), length))
+      starts.erase(starts.begin());
     if (starts.empty()) {
       held.clear();
       return false;
@@ -64,9 +68,9 @@ bool KeepOneFrame(std::vector<std::uint8_t>& held, std::vector<std::size_t>& sta
     std::size_t cut = 0;
     for (std::size_t i = 1; i < starts.size() && starts[i] < length; ++i) {
       const std::size_t end = i + 1 < starts.size() ? starts[i + 1] : held.size();
-      const bool header_coming = would_complete && HeaderSoFar(held, starts[i]) &&
+      const bool header_coming = would_complete && HeaderSoFar(held, starts[i], length) &&
                                  held.size() - starts[i] < protocol::kHeaderLength;
-      if (WholeHeaderAt(held, starts[i]) || end > length || header_coming) {
+      if (WholeHeaderAt(held, starts[i], length) || end > length || header_coming) {
         cut = i;
         break;
       }
@@ -104,12 +108,16 @@ void UsbFrameAssembler::Restart() {
 }
 
 bool UsbFrameAssembler::Assemble(std::vector<std::uint8_t>& frame_buffer, int frame_length) {
-  const int length = frame_length;
-  // Without a frame length the monitor can read (DataString) the reports are still taken, so
-  // the device's queue does not fill and a lost device is still noticed, but nothing is built.
-  const bool assemble =
-      FrameLengthUsable(length) && frame_buffer.size() >= static_cast<std::size_t>(length) + 1;
-  report_.assign(static_cast<std::size_t>(std::max(length, 0)) + 2, 0);
+  // Without a frame length the monitor can read (DataString) the kind is learned from the first
+  // report that opens with a whole header; until then the reports are still taken, so the
+  // device's queue does not fill and a lost device is still noticed, but nothing is built.
+  int length = FrameLengthUsable(frame_length) ? frame_length : learned_length_;
+  const auto fits = [&frame_buffer](int n) {
+    return frame_buffer.size() >= static_cast<std::size_t>(n) + 1;
+  };
+  bool assemble = FrameLengthUsable(length) && fits(length);
+  const int longest = FrameLengthUsable(length) ? length : protocol::kAmpFrameLength;
+  report_.assign(static_cast<std::size_t>(longest) + 2, 0);
 
   while (reads_left_ > 0) {
     --reads_left_;
@@ -123,7 +131,19 @@ bool UsbFrameAssembler::Assemble(std::vector<std::uint8_t>& frame_buffer, int fr
       reads_left_ = 0;  // nothing more has come; the rest waits for the next tick
       return false;
     }
-    if (!assemble || read.size < 2) continue;
+    if (read.size < 2) continue;
+    if (!FrameLengthUsable(length) && read.size >= 2 + std::size_t{protocol::kHeaderLength} &&
+        report_[1] >= protocol::kHeaderLength && report_[1] <= read.size - 2) {
+      held_.assign(report_.begin() + 2, report_.begin() + 2 + protocol::kHeaderLength);
+      const int kind = FrameLengthForHeader(held_[0]);
+      if (WholeHeaderAt(held_, 0, static_cast<std::size_t>(kind))) {
+        learned_length_ = length = kind;
+        if (!fits(length)) frame_buffer.resize(2 * static_cast<std::size_t>(length) + 1, 0);
+        assemble = true;
+        frame_pos_ = 1;
+      }
+    }
+    if (!assemble) continue;
 
     // A position outside the frame (never left by this reader) starts over.
     if (frame_pos_ < 1 || frame_pos_ > length) frame_pos_ = 1;
@@ -135,7 +155,7 @@ bool UsbFrameAssembler::Assemble(std::vector<std::uint8_t>& frame_buffer, int fr
     const std::span<const std::uint8_t> data(report_.data() + 2, n);
 
     // Between frames only a report that starts one is taken.
-    if (pos == 1 && !IsHeaderByte(data[0])) continue;
+    if (pos == 1 && !IsHeaderByte(data[0], static_cast<std::size_t>(length))) continue;
 
     // The frame begun so far, with this report after it.
     held_.assign(frame_buffer.begin() + 1, frame_buffer.begin() + static_cast<std::ptrdiff_t>(pos));

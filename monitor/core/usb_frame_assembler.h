@@ -20,9 +20,13 @@ class UsbFrameAssembler {
   void BeginTick();
   // Reads reports within the tick's allowance until a whole frame of `frame_length` bytes is in
   // frame_buffer[1..frame_length] (zeros after the part of a frame begun). Answers whether one
-  // is. Without a frame length the monitor can read, or without room for the frame after
-  // frame_buffer[0], the reports are taken but nothing is built.
+  // is. Without a frame length the monitor can read, the kind is learned from the first report
+  // that opens with a whole header (LearnedLength), and frame_buffer grows to hold it if it must;
+  // the reports before it are taken but nothing is built. Without room for a frame of a usable
+  // `frame_length` after frame_buffer[0], nothing is built either.
   bool Assemble(std::vector<std::uint8_t>& frame_buffer, int frame_length);
+  // The frame length learned from a header when Assemble was given none it can read; 0 before.
+  int LearnedLength() const { return learned_length_; }
   // Whether the link answered that the device is gone since this was last asked.
   bool TakeLost();
   // Forgets the frame begun: the next frame starts from its header.
@@ -41,6 +45,7 @@ class UsbFrameAssembler {
   int wait_left_ms_ = 0;
   bool first_read_ = true;
   bool lost_ = false;
+  int learned_length_ = 0;
   // One report as the device sends it: report id, count, data.
   std::vector<std::uint8_t> report_;
   // Where in the frame begun so far each of its reports started (0 for the first), and the

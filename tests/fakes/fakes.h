@@ -58,7 +58,10 @@ class FakeView : public MainView {
   void Restore() override { ++restores; visible = true; }
   void HideToTray() override { ++hides; visible = false; }
   void Minimize() override { ++minimizes; }
-  void Unload() override { ++unloads; }
+  void Unload() override {
+    ++unloads;
+    if (on_unload) on_unload();
+  }
 
   std::string Text(Control c) const {
     auto it = texts.find(c);
@@ -78,6 +81,8 @@ class FakeView : public MainView {
   std::vector<std::string> events;
   std::vector<int> pauses;
   std::function<void()> on_wait;
+  // What the real window's unload does with the monitor (its links closed), when a test wants it.
+  std::function<void()> on_unload;
   int do_events = 0, restores = 0, hides = 0, minimizes = 0, unloads = 0;
   bool visible = false;
 };

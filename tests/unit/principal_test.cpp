@@ -57,8 +57,8 @@ TEST_F(PrincipalTest, APortThatWillNotOpenShowsTheBoxThenTheMessageAndGoesOn) {
 }
 
 TEST_F(PrincipalTest, TheSerialLinkUsesThePortTheSettingsName) {
-  const std::pair<const char*, int> cases[] = {{"3", 3}, {"USB", 1}, {"0", 1}, {"abc", 1},
-                                               {"300", 1}, {"255", 255}};
+  const std::pair<const char*, int> cases[] = {{"3", 3},   {"USB", 1}, {"0", 1},
+                                               {"abc", 1}, {"300", 1}, {"255", 255}};
   for (const auto& [value, port] : cases) {
     fakes::FakeSettings settings;
     settings.Set("Inicio", "CommPort", value);
@@ -315,13 +315,80 @@ TEST_F(PrincipalTest, OtherPortEventsDecodeTheLastFrameAgain) {
   EXPECT_EQ(principal.LastFrame(), Frame('0'));
 }
 
-TEST_F(PrincipalTest, WithoutAFrameLengthBytesAreDrainedAndTheUserIsTold) {
+// What the window showed for each frame of a run: the frame and its readings as shown.
+std::vector<std::string> ShownFrames(const std::string& data_string,
+                                     const std::vector<Bytes>& bursts,
+                                     std::vector<std::string>* lblmsg = nullptr) {
+  fakes::MonitorRig rig;
+  rig.ini.Set("Inicio", "DataString", data_string);
+  rig.MSComm1.can_open = true;
+  Principal principal{rig.Ports()};
+  principal.Load("C:\\Corvamon");
+  std::vector<std::string> shown;
+  std::uint64_t decoded = 0;
+  for (const Bytes& burst : bursts) {
+    rig.MSComm1.Arrive(burst);
+    if (principal.FramesDecoded() == decoded) continue;
+    decoded = principal.FramesDecoded();
+    std::string line(principal.LastFrame().begin(), principal.LastFrame().end());
+    for (const Control c : {Control::lblbat, Control::lblvolt, Control::lblfr, Control::lblop}) {
+      line += "|" + rig.view.Text(c);
+    }
+    shown.push_back(line + (principal.OnBattery() ? "|battery" : "|line"));
+  }
+  if (lblmsg) *lblmsg = rig.view.messages_shown;
+  return shown;
+}
+
+// Fault: a first install on a UPS whose DataString Corvaset could not learn (DataString=0) read
+// nothing for ever. The monitor learns the kind from the first header instead, and then reads
+// every frame exactly as it would with the right DataString.
+TEST(PrincipalLearning, WithoutAUsableDataStringTheFirstHeaderGivesTheFrameKind) {
+  const Bytes amp_line = {'&', '&', '&', 56, 120, 200, 65, 92, '0', '0'};
+  const Bytes amp_battery = {'&', '&', '&', 56, 120, 150, 65, 92, '0', '1'};
+  const Bytes star_line = {'*', '*', '*', 0, 215, 0, 65, '0', '0'};
+  const Bytes star_battery = {'*', '*', '*', 0, 150, 0, 65, '0', '1'};
+  const auto split = [](const Bytes& frame, std::size_t at) {
+    return std::vector<Bytes>{Bytes(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(at)),
+                              Bytes(frame.begin() + static_cast<std::ptrdiff_t>(at), frame.end())};
+  };
+  struct Kind {
+    const char* data_string;
+    std::vector<Bytes> bursts;
+  };
+  const Kind kinds[] = {
+      {"&&&10",
+       {Bytes{'2', '&'}, amp_line, amp_battery, split(amp_line, 4)[0], split(amp_line, 4)[1]}},
+      {"***9",
+       {Bytes{'2', '*'}, star_line, star_battery, split(star_line, 2)[0], split(star_line, 2)[1]}},
+  };
+  for (const Kind& kind : kinds) {
+    const std::vector<std::string> right = ShownFrames(kind.data_string, kind.bursts);
+    ASSERT_EQ(right.size(), 3u) << kind.data_string;
+    for (const char* unusable : {"0", "", "&&&", "&&&12"}) {
+      std::vector<std::string> lblmsg;
+      EXPECT_EQ(ShownFrames(unusable, kind.bursts, &lblmsg), right)
+          << kind.data_string << " read with DataString=" << unusable;
+      // The hint stays only until the kind is known.
+      ASSERT_GE(lblmsg.size(), 2u) << unusable;
+      EXPECT_EQ(lblmsg.front(), "Revise DataString en Corvamon.ini");
+      EXPECT_EQ(lblmsg.back(), "");
+    }
+  }
+  // Noise alone teaches nothing, and the hint stays.
+  std::vector<std::string> lblmsg;
+  EXPECT_TRUE(
+      ShownFrames("0", {Bytes{'2', '2', '2', '2', '2', '2', '2', '2', '2', '2'}}, &lblmsg).empty());
+  EXPECT_EQ(lblmsg, std::vector<std::string>{"Revise DataString en Corvamon.ini"});
+}
+
+TEST_F(PrincipalTest, TheLearnedKindIsNeverWrittenBack) {
   ini.Set("Inicio", "DataString", "0");
   Load();
-  EXPECT_EQ(view.Text(Control::lblmsg), "Revise DataString en Corvamon.ini");
-  MSComm1.Arrive(Frame('2'));
-  EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_TRUE(MSComm1.waiting.empty());
+  MSComm1.Arrive(Frame('0'));
+  EXPECT_EQ(principal.FramesDecoded(), 1u);
+  EXPECT_EQ(principal.Settings().FrameLength, 10);
+  EXPECT_TRUE(ini.writes.empty());
 }
 
 TEST_F(PrincipalTest, SerialTurnOffSendsPercentPauseThenMinutes) {

@@ -48,7 +48,8 @@ class UsbFrameTest : public ::testing::Test, protected fakes::MonitorRig {
   std::vector<int> TickWaits() {
     const std::size_t before = usb.waits.size();
     Tick();
-    return std::vector<int>(usb.waits.begin() + static_cast<std::ptrdiff_t>(before), usb.waits.end());
+    return std::vector<int>(usb.waits.begin() + static_cast<std::ptrdiff_t>(before),
+                            usb.waits.end());
   }
   // Ticks until the link is found lost, at most `limit` times; answers how many it took.
   int TicksUntilLost(int limit) {
@@ -133,7 +134,7 @@ TEST_F(UsbFrameTest, AFrameSplitSevenAndThreeIsJoined) {
 
 TEST_F(UsbFrameTest, ReportsThatDoNotStartAFrameAreLeftOutBetweenFrames) {
   Load();
-  usb.device.Chunk({'0', '0', 0x41});       // the tail of a frame missed before
+  usb.device.Chunk({'0', '0', 0x41});  // the tail of a frame missed before
   usb.device.Chunk({0x00});
   usb.device.Chunk(Frame('0'));
   Tick();
@@ -165,7 +166,8 @@ TEST_F(UsbFrameTest, AHeaderBrokenAcrossReportsStartsAgainFromTheReportThatBroke
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 0u);
   EXPECT_EQ(principal.FramePos(), 1);
-  EXPECT_EQ(Bytes(principal.FrameBuffer().begin() + 1, principal.FrameBuffer().begin() + 11), Bytes(10, 0));
+  EXPECT_EQ(Bytes(principal.FrameBuffer().begin() + 1, principal.FrameBuffer().begin() + 11),
+            Bytes(10, 0));
 
   // "&" then a whole 0xFF frame: the frame is taken from the report that broke the header.
   usb.device.Chunk({0x26});
@@ -567,17 +569,77 @@ unplug
   EXPECT_EQ(tray.balloons.back(), kLostBalloon);
 }
 
-TEST_F(UsbFrameTest, WithoutAFrameLengthReportsAreTakenButNothingIsShown) {
+// What the window showed for each frame of a USB run: the frame and its readings as shown.
+std::vector<std::string> ShownUsbFrames(const std::string& data_string,
+                                        const std::vector<std::vector<Bytes>>& ticks) {
+  fakes::MonitorRig rig;
+  rig.ini.Set("Inicio", "DataString", data_string);
+  rig.usb.present = true;
+  Principal principal{rig.Ports()};
+  principal.Load("C:\\Corvamon");
+  std::vector<std::string> shown;
+  std::uint64_t decoded = 0;
+  for (const std::vector<Bytes>& chunks : ticks) {
+    for (const Bytes& chunk : chunks) rig.usb.device.Chunk(chunk);
+    rig.usb.clock.Advance(1000);
+    principal.OnTimer(Timer::TimerUSB);
+    if (principal.FramesDecoded() == decoded) continue;
+    decoded = principal.FramesDecoded();
+    std::string line(principal.LastFrame().begin(), principal.LastFrame().end());
+    for (const Control c : {Control::lblbat, Control::lblvolt, Control::lblfr, Control::lblop}) {
+      line += "|" + rig.view.Text(c);
+    }
+    shown.push_back(line + (principal.OnBattery() ? "|battery" : "|line") + "|" +
+                    rig.view.Text(Control::lblmsg));
+  }
+  return shown;
+}
+
+// Fault: on a first USB install Corvaset cannot learn DataString (it writes 0), and the monitor
+// then read nothing for ever. It learns the kind from the first header on the USB link too, and
+// reads every frame as it would with the right DataString.
+TEST_F(UsbFrameTest, WithoutAUsableDataStringTheFirstHeaderGivesTheFrameKind) {
+  const Bytes star_line = {'*', '*', '*', 0, 215, 0, 65, '0', '0'};
+  const Bytes star_battery = {'*', '*', '*', 0, 150, 0, 65, '0', '1'};
+  struct Kind {
+    const char* data_string;
+    std::vector<std::vector<Bytes>> ticks;
+  };
+  const Kind kinds[] = {
+      {"&&&10",
+       {{Bytes{'2', '2', '2'}},
+        {Frame('0')},
+        {Part(Frame('1', 150), 0, 7), Part(Frame('1', 150), 7, 3)},
+        {Frame('0')}}},
+      {"&&&10", {{Frame('0', 200, 0xFF)}, {Frame('1', 150, 0xFF)}, {Frame('0')}}},
+      {"***9",
+       {{Bytes{'2'}},
+        {star_line},
+        {Part(star_battery, 0, 4), Part(star_battery, 4, 5)},
+        {star_line}}},
+  };
+  for (const Kind& kind : kinds) {
+    const std::vector<std::string> right = ShownUsbFrames(kind.data_string, kind.ticks);
+    ASSERT_GE(right.size(), 3u) << kind.data_string;
+    for (const char* unusable : {"0", ""}) {
+      EXPECT_EQ(ShownUsbFrames(unusable, kind.ticks), right)
+          << kind.data_string << " read with DataString=\"" << unusable << "\"";
+    }
+  }
+}
+
+TEST_F(UsbFrameTest, UntilAHeaderComesReportsAreTakenAndTheHintStays) {
   ini.Set("Inicio", "DataString", "");
   Load();
   ASSERT_TRUE(principal.UsbOpen());
-  usb.device.Chunk(Frame('1'));
-  usb.device.Chunk(Frame('1'));
+  EXPECT_EQ(view.Text(Control::lblmsg), "Revise DataString en Corvamon.ini");
+  usb.device.Chunk(Bytes{'2', '&', '&', '1'});
+  usb.device.Chunk(Bytes{'*', '*', '2'});
   Tick();
   EXPECT_EQ(principal.FramesDecoded(), 0u);
-  EXPECT_FALSE(principal.OnBattery());
   EXPECT_TRUE(usb.device.replay.empty());  // drained
-  EXPECT_EQ(TicksUntilLost(30), 10);      // and a silent device is still noticed
+  EXPECT_EQ(view.Text(Control::lblmsg), "Revise DataString en Corvamon.ini");
+  EXPECT_EQ(TicksUntilLost(30), 10);  // and a silent device is still noticed
 }
 
 // ---- the assembler on its own, with a FrameBuffer in the test's hands
@@ -593,7 +655,8 @@ class UsbFrameAssemblerTest : public ::testing::Test {
     usb.clock.Advance(1000);
     assembler.BeginTick();
     std::vector<Bytes> frames;
-    while (assembler.Assemble(buffer, 10)) frames.emplace_back(buffer.begin() + 1, buffer.begin() + 11);
+    while (assembler.Assemble(buffer, 10))
+      frames.emplace_back(buffer.begin() + 1, buffer.begin() + 11);
     return frames;
   }
 
