@@ -144,3 +144,29 @@ def case_started_shown_but_not_activated(t):
     t.expect(t.probe.wait_window(MAIN_CAPTION, 10000) is not None,
              "a double-click on the tray icon did not bring the window back")
     t.expect(program.running(), f"Corvamon ended (exit {program.exit_code()})")
+
+
+def case_first_run_without_data_string_reads_the_ups(t):
+    """A first install whose settings name no frame kind (no Corvamon.ini at all, or the
+    DataString=0 Corvaset writes when it found the UPS on USB): the hint shows until the first
+    header says the kind, and from then on every frame is read."""
+    for kind, ini in (("amp", None), ("star", {"Inicio": {"DataString": "0"}})):
+        sim, program = t.start_on_simulator(ini, sim_args=("--kind", kind))
+        ok, detail = t.probe.wait_text(MAIN_CAPTION, IDS["lblmsg"],
+                                       "Revise DataString en Corvamon.ini", 15000)
+        t.expect(ok, f"{kind}: the hint at start: {detail}")
+        sim.send("frame battery=215 line=0 mode=0 repeat=2")
+        ok, detail = t.probe.wait_text(MAIN_CAPTION, IDS["lblbat"], "100.00 %", 15000)
+        t.expect(ok, f"{kind}: no frame was read: {detail}")
+        t.expect_equal(t.probe.text(MAIN_CAPTION, IDS["lblmsg"]), "", f"{kind}: lblmsg once read")
+        sim.send("frame battery=190 line=1 mode=1")
+        ok, detail = t.probe.wait_text(MAIN_CAPTION, IDS["lblop"], "Bateria", 15000)
+        t.expect(ok, f"{kind}: the failure frame after the first: {detail}")
+        # The kind learned is the run's own: the settings file stays as it was.
+        if ini is None:
+            t.expect(not os.path.exists(program.ini), f"{kind}: a Corvamon.ini was written")
+        else:
+            t.expect_equal(program.read_ini().get("inicio", {}).get("datastring"), "0",
+                           f"{kind}: DataString after the run")
+        program.stop(t.probe)
+        sim.stop()
