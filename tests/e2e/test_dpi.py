@@ -114,7 +114,7 @@ def case_corvaset_keeps_its_connection_picture_across_a_dpi_change(t):
     t.require(rc == 0, f"probe dpi-changed failed ({rc}): {err}")
     layout = t.probe.layout(CONFIG_CAPTION)
     t.require(layout is not None and 202 in layout[2], "no imgconn(0) after the DPI change")
-    x, y, w, h, _ = layout[2][202]  # imgconn(0)
+    x, y, w, h, _ = layout[2][202][0]  # imgconn(0)
     t.expect(near(w, 80) and near(h, 80), f"imgconn(0) at 192 DPI is {w} x {h}")
     shot = os.path.join(t.folder, "imgconn0-192.png")
     t.require(client_screenshot(t, CONFIG_CAPTION, (x, y, 80, 80), shot), "no screenshot")
