@@ -1,6 +1,7 @@
 #pragma once
-// Reading and writing Corvamon.ini through the Windows profile functions. Texts cross this
-// boundary as UTF-8 and are stored in the ANSI code page.
+// Reading and writing Corvamon.ini through the Windows profile functions. Texts, the path too,
+// cross this boundary as UTF-8; the path reaches Windows whole, and the file's text is kept in
+// the ANSI code page.
 
 #include <string>
 #include <string_view>
@@ -16,8 +17,8 @@ inline constexpr unsigned kSettingBufferSize = 250;
 std::string ReadSetting(std::string_view path, std::string_view section, std::string_view key);
 
 // Writes one value; an empty value is written as a single blank. Answers whether the profile
-// function wrote it (a folder that is not there, a file that is read-only: false). Callers that
-// have nothing to do about a failure may go on regardless.
+// function wrote it (a folder that is not there, a file that is read-only: false; GetLastError
+// then tells why). Callers that have nothing to do about a failure may go on regardless.
 bool WriteSetting(std::string_view path, std::string_view section, std::string_view key,
                   std::string_view value);
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 namespace corva::win {
@@ -45,6 +46,17 @@ std::size_t Utf8LengthOfAnsiPrefix(std::string_view utf8, std::size_t ansi_bytes
     at = next;
   }
   return at;
+}
+
+std::string SystemMessage(unsigned long code) {
+  wchar_t buffer[512] = {};
+  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, buffer, 512, nullptr);
+  std::wstring text(buffer, n < 512 ? n : 0);
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
+    text.pop_back();
+  }
+  return text.empty() ? "Error " + std::to_string(code) : Narrow(text);
 }
 
 std::wstring ProgramDirectory() {

@@ -15,6 +15,10 @@ std::string AnsiToUtf8(std::string_view ansi);
 // for: the whole characters among them (a character cut in two counts as not written).
 std::size_t Utf8LengthOfAnsiPrefix(std::string_view utf8, std::size_t ansi_bytes);
 
+// Windows' message for an error code (UTF-8, without its closing line break); "Error N" when
+// Windows has none.
+std::string SystemMessage(unsigned long code);
+
 // The folder holding the running program, without a trailing backslash.
 std::wstring ProgramDirectory();
 

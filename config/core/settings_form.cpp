@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <optional>
 
 #include "settings_rules.h"
 
 namespace corva::config {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // Runs one step of the close; a step that fails skips itself only.
 template <typename Step>
@@ -21,6 +24,15 @@ void Independently(Step&& step) {
 }
 
 }  // namespace
+
+std::string SaveFailedText(std::string_view settings_path, std::string_view reason) {
+  std::string text = "No se pudieron guardar los cambios en\r\n";
+  text += settings_path;
+  text += "\r\n\r\n";
+  text += reason.empty() ? std::string_view("Windows no dio el motivo.") : reason;
+  text += "\r\n\r\nReintentar: guardarlos de nuevo. Cancelar: cerrar sin guardarlos.";
+  return text;
+}
 
 int CheckStateFromSetting(std::int16_t value) {
   return value >= kUnchecked && value <= kGreyed ? value : kGreyed;
@@ -98,9 +110,9 @@ void SettingsForm::cmdBuscaTNX_Click() {
 void SettingsForm::LoadControls() {
   FormControls c;
   const std::array<std::int16_t, kCheckCount> stored{
-      Settings.InicioWin,  Settings.IniciaMin,    Settings.DCMaximiza, Settings.NotifAviso,
-      Settings.NotifMaximiza, Settings.Bitacora,  Settings.CierraconX, Settings.GuardaOffice,
-      Settings.MostrarAOL, Settings.MostrarMute,  Settings.MostrarTest};
+      Settings.InicioWin,     Settings.IniciaMin,   Settings.DCMaximiza, Settings.NotifAviso,
+      Settings.NotifMaximiza, Settings.Bitacora,    Settings.CierraconX, Settings.GuardaOffice,
+      Settings.MostrarAOL,    Settings.MostrarMute, Settings.MostrarTest};
   for (std::size_t i = 0; i < kCheckCount; ++i) c.checks[i] = CheckStateFromSetting(stored[i]);
 
   if (Settings.PathOffice.empty() || Settings.PathOffice == ini::kMissingValue) {
@@ -111,7 +123,8 @@ void SettingsForm::LoadControls() {
   // Selecting one option deselects the others: of several non-zero keys the last one set wins.
   if (Settings.ApagaPorcentaje != 0) c.option = ShutdownOption::chkbateria;
   const double item = std::nearbyint(Settings.ApagaQuePorcentaje / 10.0 - 2.0);
-  c.cmbpct_index = std::clamp(static_cast<int>(item), 0, static_cast<int>(kPercentItems.size()) - 1);
+  c.cmbpct_index =
+      std::clamp(static_cast<int>(item), 0, static_cast<int>(kPercentItems.size()) - 1);
   c.cmbpct_text = kPercentItems[static_cast<std::size_t>(c.cmbpct_index)];
   if (Settings.ApagaMinutos != 0) c.option = ShutdownOption::chkminutos;
   c.txtminutosapagado = std::to_string(Settings.ApagaCuantosMinutos);
@@ -123,7 +136,7 @@ void SettingsForm::LoadControls() {
   ports_.view.SetControls(c);
 }
 
-void SettingsForm::SaveSettings() {
+bool SettingsForm::SaveSettings() {
   const FormControls c = ports_.view.Controls();
   MonitorSettings& s = Settings;
 
@@ -148,7 +161,8 @@ void SettingsForm::SaveSettings() {
   check(Check::chkTest, s.MostrarTest);
   s.PathOffice = c.txtPathOffice;
   s.ApagaPorcentaje = c.option == ShutdownOption::chkbateria ? 1 : 0;
-  if (const auto percent = LeadingNumber(c.cmbpct_text)) s.ApagaQuePorcentaje = RoundToInt16(*percent);
+  if (const auto percent = LeadingNumber(c.cmbpct_text))
+    s.ApagaQuePorcentaje = RoundToInt16(*percent);
   s.ApagaMinutos = c.option == ShutdownOption::chkminutos ? 1 : 0;
   if (const auto n = TextBoxNumber(c.txtminutosapagado)) s.ApagaCuantosMinutos = *n;
   s.ApagaNormal = c.option == ShutdownOption::chknormal ? 1 : 0;
@@ -157,38 +171,56 @@ void SettingsForm::SaveSettings() {
   s.ApagaDesconexion = c.chkApagadesconexion != kUnchecked ? 1 : 0;
   if (const auto n = TextBoxNumber(c.txtApagaDesconexion)) s.ApagaDesconexionSegundos = *n;
 
-  const auto write = [this](const char* section, const char* key, const std::string& value) {
-    Independently([&] { ports_.write(section, key, value); });
-  };
-  const auto number = [&write](const char* section, const char* key, std::int16_t value) {
-    write(section, key, std::to_string(value));
-  };
-  write(ini::kInicio, text::kCommportKey,
-        s.UsbMode ? std::string(ini::kUsbPort) : std::to_string(s.CommPort));
-  write(ini::kInicio, ini::kDataString, s.DataString);
-  number(ini::kPrefs, "InicioWin", s.InicioWin);
-  number(ini::kPrefs, "IniciaMin", s.IniciaMin);
-  number(ini::kPrefs, "DCMaximiza", s.DCMaximiza);
-  number(ini::kPrefs, "NotifAviso", s.NotifAviso);
-  number(ini::kPrefs, "NotifMaximiza", s.NotifMaximiza);
-  number(ini::kPrefs, "Bitacora", s.Bitacora);
-  number(ini::kPrefs, "CierraconX", s.CierraconX);
-  number(ini::kPrefs, "GuardaOffice", s.GuardaOffice);
-  write(ini::kPrefs, "PathOffice", s.PathOffice);
-  number(ini::kPrefs, "MostrarAOL", s.MostrarAOL);
-  number(ini::kPrefs, "MostrarMute", s.MostrarMute);
-  number(ini::kPrefs, "MostrarTest", s.MostrarTest);
-  number(ini::kApaga, "ApagaPorcentaje", s.ApagaPorcentaje);
-  number(ini::kApaga, "ApagaQuePorcentaje", s.ApagaQuePorcentaje);
-  number(ini::kApaga, "ApagaNormal", s.ApagaNormal);
-  number(ini::kApaga, "ApagaMinutos", s.ApagaMinutos);
-  number(ini::kApaga, "ApagaCuantosMinutos", s.ApagaCuantosMinutos);
-  number(ini::kApaga, "ApagaTNX", s.ApagaTNX);
-  number(ini::kApaga, "ApagaTNXMinutos", s.ApagaTNXMinutos);
-  number(ini::kApaga, "ApagaDesconexion", s.ApagaDesconexion);
-  number(ini::kApaga, "ApagaDesconexionSegundos", s.ApagaDesconexionSegundos);
+  // Every key, each write on its own; a pass in which any failed is offered again, whole.
+  bool saved = false;
+  for (;;) {
+    std::optional<std::string> failure;  // Windows' reason for the first key not written
+    const auto write = [this, &failure](const char* section, const char* key,
+                                        const std::string& value) {
+      Independently([&] {
+        WriteResult result = ports_.write(section, key, value);
+        if (!result.written && !failure) failure = std::move(result.reason);
+      });
+    };
+    const auto number = [&write](const char* section, const char* key, std::int16_t value) {
+      write(section, key, std::to_string(value));
+    };
+    write(ini::kInicio, text::kCommportKey,
+          s.UsbMode ? std::string(ini::kUsbPort) : std::to_string(s.CommPort));
+    write(ini::kInicio, ini::kDataString, s.DataString);
+    number(ini::kPrefs, "InicioWin", s.InicioWin);
+    number(ini::kPrefs, "IniciaMin", s.IniciaMin);
+    number(ini::kPrefs, "DCMaximiza", s.DCMaximiza);
+    number(ini::kPrefs, "NotifAviso", s.NotifAviso);
+    number(ini::kPrefs, "NotifMaximiza", s.NotifMaximiza);
+    number(ini::kPrefs, "Bitacora", s.Bitacora);
+    number(ini::kPrefs, "CierraconX", s.CierraconX);
+    number(ini::kPrefs, "GuardaOffice", s.GuardaOffice);
+    write(ini::kPrefs, "PathOffice", s.PathOffice);
+    number(ini::kPrefs, "MostrarAOL", s.MostrarAOL);
+    number(ini::kPrefs, "MostrarMute", s.MostrarMute);
+    number(ini::kPrefs, "MostrarTest", s.MostrarTest);
+    number(ini::kApaga, "ApagaPorcentaje", s.ApagaPorcentaje);
+    number(ini::kApaga, "ApagaQuePorcentaje", s.ApagaQuePorcentaje);
+    number(ini::kApaga, "ApagaNormal", s.ApagaNormal);
+    number(ini::kApaga, "ApagaMinutos", s.ApagaMinutos);
+    number(ini::kApaga, "ApagaCuantosMinutos", s.ApagaCuantosMinutos);
+    number(ini::kApaga, "ApagaTNX", s.ApagaTNX);
+    number(ini::kApaga, "ApagaTNXMinutos", s.ApagaTNXMinutos);
+    number(ini::kApaga, "ApagaDesconexion", s.ApagaDesconexion);
+    number(ini::kApaga, "ApagaDesconexionSegundos", s.ApagaDesconexionSegundos);
+    if (!failure) {
+      saved = true;
+      break;
+    }
+    bool again = false;
+    Independently(
+        [&] { again = ports_.view.AskRetrySave(SaveFailedText(s.SettingsPath, *failure)); });
+    if (!again) break;
+  }
 
   Independently([&] { ports_.update_startup_shortcut(c[Check::chkejecutainicio] == kChecked); });
+  return saved;
 }
 
 }  // namespace corva::config

@@ -17,14 +17,20 @@ namespace corva::config {
 
 namespace text {
 inline constexpr char kWindowCaption[] = "Configuración Corvamon";
-inline constexpr char kSearchQuestion[] = "El equipo debe de estar conectado para poder localizarlo";
+inline constexpr char kSearchQuestion[] =
+    "El equipo debe de estar conectado para poder localizarlo";
 inline constexpr char kSearchTitle[] = "Equipo BRAX";
 inline constexpr char kSearchFailed[] = "ERROR en la localización del equipo BRAX";
 inline constexpr char kSearchFailedTitle[] = "Equipo BRAX NO CONECTADO";
 inline constexpr char kProductString[] = "Corvamon";
 // The key Corvaset writes the port under; profile keys are matched without regard to case.
 inline constexpr char kCommportKey[] = "Commport";
+// The box of a close whose settings could not all be written; it offers to try again.
+inline constexpr char kSaveFailedTitle[] = "Configuración Corvamon";
 }  // namespace text
+
+// The text of that box: the file and Windows' reason.
+std::string SaveFailedText(std::string_view settings_path, std::string_view reason);
 
 // The connection pictures of page 0 (imgconn(1..3)).
 enum class Connection { Usb = 1, ComPort = 2, NotConnected = 3 };
@@ -113,6 +119,15 @@ class FormView {
   virtual void ShowSearchFailed() = 0;
   // Processes the window events already waiting, once.
   virtual void DoEvents() = 0;
+  // Some settings could not be written: the box with `text`. True to write them all again
+  // ("Reintentar"), false to close without saving ("Cancelar").
+  virtual bool AskRetrySave(std::string_view text) = 0;
+};
+
+// What writing one value answered: written, or Windows' reason why not.
+struct WriteResult {
+  bool written = true;
+  std::string reason;
 };
 
 // What the locator found: the port (0 for none) and, with a port, the frame kind.
@@ -124,8 +139,9 @@ struct LocatorResult {
 struct FormPorts {
   FormView& view;
   SettingReader read;
-  // Writes one value (an empty value as a single blank); answers whether it was written.
-  std::function<bool(std::string_view section, std::string_view key, std::string_view value)> write;
+  // Writes one value (an empty value as a single blank).
+  std::function<WriteResult(std::string_view section, std::string_view key, std::string_view value)>
+      write;
   // Looks for the USB device by its product string; a device found is let go at once.
   std::function<bool(std::string_view product)> find_usb;
   // Shows the COM-port locator modally and answers what it found.
@@ -147,8 +163,10 @@ class SettingsForm {
   int DetectUps();
   void cmdBuscaTNX_Click();
   void LoadControls();
-  // Form_Unload: writes every setting, each write on its own, then the start-up shortcut.
-  void SaveSettings();
+  // Form_Unload: writes every setting, each write on its own, then the start-up shortcut. When
+  // any key could not be written the user is asked whether to try again; every key is written
+  // again then. Answers whether every key was written.
+  bool SaveSettings();
 
   MonitorSettings Settings;
   std::int16_t FoundPort = 0;

@@ -51,7 +51,8 @@ class LocatorWindow final : public LocatorView {
     wc.lpfnWndProc = &corva::win::WindowProcedure<LocatorWindow>;
     wc.hInstance = instance_;
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = background_.get();
+    // No class brush: the class outlives this window (each search makes a new one, and the
+    // class stays registered from the first), so the window paints its own background.
     wc.lpszClassName = kClassName;
     ::RegisterClassExW(&wc);
 
@@ -142,6 +143,12 @@ class LocatorWindow final : public LocatorView {
         corva::win::MoveForDpiChange(hwnd_, reinterpret_cast<const RECT*>(lp), FrameSize());
         PlaceControls();
         return 0;
+      }
+      case WM_ERASEBKGND: {
+        RECT client{};
+        ::GetClientRect(hwnd_, &client);
+        ::FillRect(reinterpret_cast<HDC>(wp), &client, background_.get());
+        return 1;
       }
       case WM_CTLCOLORSTATIC:
         ::SetBkColor(reinterpret_cast<HDC>(wp), kBackground);

@@ -26,10 +26,10 @@ constexpr wchar_t kBrowseTitle[] = L"Selecciona el Subdirectorio que quieras";
 
 std::wstring LogPath(const std::wstring& folder) { return folder + L"\\" + kLogFileName; }
 
-// WScript.Shell's way of making the link: SpecialFolders("Startup") and CreateShortcut. It is
-// not there on every computer (Windows Script Host can be switched off by policy), and some
-// systems cannot name the Startup folder through it; the shell's own link object makes the same
-// link then.
+// The Startup folder is the one the shell names (StartupFolder, CSIDL_STARTUP), not
+// WScript.Shell's SpecialFolders("Startup"), which some systems cannot answer. The link itself
+// is made with WScript.Shell's CreateShortcut where Windows Script Host is there (it can be
+// switched off by policy), and with the shell's own link object otherwise: the same link.
 class Dispatch {
  public:
   explicit Dispatch(IDispatch* object) : object_(object) {}

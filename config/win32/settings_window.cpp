@@ -119,7 +119,8 @@ SettingsWindow::SettingsWindow(HINSTANCE instance, std::wstring program_folder)
         return corva::win::ReadSetting(ini_path, section, key);
       },
       [ini_path](std::string_view section, std::string_view key, std::string_view value) {
-        return corva::win::WriteSetting(ini_path, section, key, value);
+        if (corva::win::WriteSetting(ini_path, section, key, value)) return WriteResult{};
+        return WriteResult{false, corva::win::SystemMessage(::GetLastError())};
       },
       [](std::string_view product) {
         // Found and let go at once: the monitor opens it when it runs.
@@ -161,7 +162,6 @@ bool SettingsWindow::LoadPictures() {
   conn_[1] = load(IDB_CONN_USB);
   conn_[2] = load(IDB_CONN_COM);
   conn_[3] = load(IDB_CONN_NONE);
-  conn_shown_ = conn_[3].get();
 
   const auto font = [this](int px, bool bold) {
     return corva::win::MakeSkinFont(px, bold, art_scale_);
@@ -227,9 +227,9 @@ LRESULT SettingsWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DRAWITEM: {
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
       if (DrawButton(item)) return TRUE;
-      if (item.CtlID == static_cast<UINT>(ids::imgconn0) && conn_shown_) {
+      if (item.CtlID == static_cast<UINT>(ids::imgconn0) && conn_[conn_shown_]) {
         unique_hdc source(::CreateCompatibleDC(item.hDC));
-        select_object selected(source.get(), conn_shown_);
+        select_object selected(source.get(), conn_[conn_shown_].get());
         ::BitBlt(item.hDC, 0, 0, Scaled(skin::kConn.w), Scaled(skin::kConn.h), source.get(), 0, 0,
                  SRCCOPY);
       }
@@ -601,11 +601,11 @@ void SettingsWindow::ShowPage(int page) {
 }
 
 void SettingsWindow::Close() {
-  // Closing always saves; it cannot be cancelled.
-  if (!saved_) {
-    saved_ = true;
-    core_->SaveSettings();
-  }
+  // Closing always saves and cannot be cancelled. While the save's box is up (some settings
+  // could not be written), its answer decides; another close waits for it.
+  if (closing_) return;
+  closing_ = true;
+  core_->SaveSettings();
   if (hwnd_) ::DestroyWindow(hwnd_);
 }
 
@@ -621,7 +621,7 @@ HWND SettingsWindow::Control(int id) const {
 void SettingsWindow::ShowConnection(Connection picture) {
   const auto k = static_cast<std::size_t>(picture);
   if (k >= conn_.size() || !conn_[k]) return;
-  conn_shown_ = conn_[k].get();
+  conn_shown_ = k;
   ::InvalidateRect(Control(ids::imgconn0), nullptr, FALSE);
 }
 
@@ -694,6 +694,11 @@ bool SettingsWindow::ConfirmSearch() {
 void SettingsWindow::ShowSearchFailed() {
   ::MessageBoxW(hwnd_, Widen(text::kSearchFailed).c_str(), Widen(text::kSearchFailedTitle).c_str(),
                 MB_OK | MB_ICONSTOP);
+}
+
+bool SettingsWindow::AskRetrySave(std::string_view text) {
+  return ::MessageBoxW(hwnd_, Widen(text).c_str(), Widen(text::kSaveFailedTitle).c_str(),
+                       MB_RETRYCANCEL | MB_ICONEXCLAMATION) == IDRETRY;
 }
 
 void SettingsWindow::DoEvents() {

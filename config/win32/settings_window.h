@@ -20,7 +20,8 @@ class SettingsWindow final : public FormView {
  public:
   // Creates the window (hidden) and runs its start-up: the settings of `program_folder` are
   // loaded and, when no UPS is known, looked for (the locator shows before this window does).
-  static std::unique_ptr<SettingsWindow> Create(HINSTANCE instance, const std::wstring& program_folder);
+  static std::unique_ptr<SettingsWindow> Create(HINSTANCE instance,
+                                                const std::wstring& program_folder);
   ~SettingsWindow() override;
 
   HWND hwnd() const { return hwnd_; }
@@ -35,6 +36,7 @@ class SettingsWindow final : public FormView {
   bool ConfirmSearch() override;
   void ShowSearchFailed() override;
   void DoEvents() override;
+  bool AskRetrySave(std::string_view text) override;
 
  private:
   SettingsWindow(HINSTANCE instance, std::wstring program_folder);
@@ -85,7 +87,7 @@ class SettingsWindow final : public FormView {
   std::unique_ptr<SettingsForm> core_;
   // The ImageBtn instances: the menu's on the window, the buttons of pages 0 and 1 on them.
   std::array<std::unique_ptr<corva::win::ImageBtnContainer>, 3> buttons_;
-  bool saved_ = false;
+  bool closing_ = false;
   int art_scale_ = 100;
   // The controls with their places in 96-DPI pixels and their fonts (null: none of ours).
   struct Placed {
@@ -102,11 +104,13 @@ class SettingsWindow final : public FormView {
   // the menu's look, false for the pages'.
   std::vector<std::pair<HWND, bool>> plain_buttons_;
 
-  corva::win::unique_hbitmap top_l_, top_m_, top_dt_, corner_it_, corner_id_, corner_dd_, edge_im_, edge_dm_,
-      edge_md_, menu_, bar_, info_;
+  corva::win::unique_hbitmap top_l_, top_m_, top_dt_, corner_it_, corner_id_, corner_dd_, edge_im_,
+      edge_dm_, edge_md_, menu_, bar_, info_;
   std::array<corva::win::unique_hbitmap, 3> menu_looks_, button_looks_;
   std::array<corva::win::unique_hbitmap, 4> conn_;  // [1] USB, [2] COM port, [3] not connected
-  HBITMAP conn_shown_ = nullptr;
+  // The picture imgconn(0) shows, by its number: kept when the pictures are loaded anew at
+  // another DPI.
+  std::size_t conn_shown_ = 3;
   corva::win::unique_hfont font_, heading_font_, menu_font_, button_font_;
   corva::win::unique_hbrush page_brush_, frame_brush_;
 };

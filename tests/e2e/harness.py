@@ -583,8 +583,8 @@ class ProductProgram(WindowsProgram):
     product installs them: beside it the button library, the Corvamon.ini and the Bitacora.txt
     that both programs share."""
 
-    def __init__(self, exe, folder, wine, name, caption):
-        program_dir = os.path.join(folder, "Corvamon")
+    def __init__(self, exe, folder, wine, name, caption, program_folder="Corvamon"):
+        program_dir = os.path.join(folder, program_folder)
         os.makedirs(program_dir, exist_ok=True)
         copy = os.path.join(program_dir, f"{name}.exe")
         shutil.copy2(exe, copy)
@@ -606,13 +606,13 @@ class ProductProgram(WindowsProgram):
 
 
 class Corvaset(ProductProgram):
-    def __init__(self, exe, folder, wine):
-        super().__init__(exe, folder, wine, "Corvaset", CONFIG_CAPTION)
+    def __init__(self, exe, folder, wine, program_folder="Corvamon"):
+        super().__init__(exe, folder, wine, "Corvaset", CONFIG_CAPTION, program_folder)
 
 
 class Corvamon(ProductProgram):
-    def __init__(self, exe, folder, wine):
-        super().__init__(exe, folder, wine, "Corvamon", MAIN_CAPTION)
+    def __init__(self, exe, folder, wine, program_folder="Corvamon"):
+        super().__init__(exe, folder, wine, "Corvamon", MAIN_CAPTION, program_folder)
 
 
 # ---------------------------------------------------------------- screenshots
@@ -642,6 +642,29 @@ def screenshot(display, path, rect=None):
     return True
 
 
+def client_screenshot(case, caption, part, path):
+    """A PNG of part=(x, y, width, height) of the window's client area as the screen shows it
+    (the frame, if any, is taken as even on the sides and below). Answers whether it worked."""
+    rect, layout = case.probe.rect(caption), case.probe.layout(caption)
+    if rect is None or layout is None:
+        return False
+    wx, wy, ww, wh = rect
+    cw, ch, _ = layout
+    side = (ww - cw) // 2
+    top = wh - ch - side
+    x, y, w, h = part
+    return screenshot(case.wine.display, path, (wx + side + x, wy + top + y, w, h))
+
+
+def picture_difference(shot, picture):
+    """How far two pictures of one size are apart: ImageMagick's normalised RMSE (0 is the
+    same), or None when they cannot be compared."""
+    rc, _, err = run_to_files(["compare", "-metric", "RMSE", shot, picture, "null:"],
+                              os.environ.copy(), 30)
+    match = re.search(r"\(([0-9.eE+-]+)\)", err)
+    return float(match.group(1)) if rc in (0, 1) and match else None
+
+
 # ---------------------------------------------------------------- cases
 
 
@@ -663,22 +686,24 @@ class Case:
 
     # -- things to run
 
-    def corvamon(self, ini=None):
+    def corvamon(self, ini=None, program_folder="Corvamon"):
+        """Corvamon in the case's folder `program_folder` (relative to the case's folder)."""
         exe = self.paths.corvamon
         if not os.path.isfile(exe):
             raise CaseFailure(f"no Corvamon.exe at {exe}: run scripts/build first")
-        program = Corvamon(exe, self.folder, self.wine)
+        program = Corvamon(exe, self.folder, self.wine, program_folder)
         if ini is not None:
             program.write_ini(ini)
         self.programs.append(program)
         self.stack.callback(program.stop, self.probe)
         return program
 
-    def corvaset(self, ini=None):
+    def corvaset(self, ini=None, program_folder="Corvamon"):
+        """Corvaset in the case's folder `program_folder` (relative to the case's folder)."""
         exe = self.paths.corvaset
         if not os.path.isfile(exe):
             raise CaseFailure(f"no Corvaset.exe at {exe}: run scripts/build first")
-        program = Corvaset(exe, self.folder, self.wine)
+        program = Corvaset(exe, self.folder, self.wine, program_folder)
         if ini is not None:
             program.write_ini(ini)
         self.programs.append(program)

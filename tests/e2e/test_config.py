@@ -6,7 +6,8 @@ import os
 import struct
 import time
 
-from harness import (CONFIG_CAPTION, IDS, LOCATOR_CAPTION, MAIN_CAPTION, PROBE_OK, wait_until)
+from harness import (CONFIG_CAPTION, IDS, LOCATOR_CAPTION, MAIN_CAPTION, PROBE_OK,
+                     client_screenshot, run_to_files, wait_until, windows_path)
 
 # Control ids (config/win32/config_ids.h).
 CFG = {"ImgC4": 104, "lblcpto": 203, "cmdBuscaTNX": 204, "chkejecutainicio": 205,
@@ -160,6 +161,48 @@ def case_a_configured_port_shows_without_a_search(t):
     t.expect_equal(program.read_ini()["inicio"]["commport"], "3", "Commport after closing")
 
 
+def locator_background(t, when):
+    """The mean colour of a strip of the locator's client area above its label, where only the
+    window's background is, as (r, g, b) in 0..255."""
+    shot = os.path.join(t.folder, f"locator-{when}.png")
+    t.require(client_screenshot(t, LOCATOR_CAPTION, (60, 1, 100, 5), shot),
+              f"no screenshot of the locator ({when})")
+    rc, out, err = run_to_files(["convert", shot, "-format",
+                                 "%[fx:255*mean.r] %[fx:255*mean.g] %[fx:255*mean.b]", "info:"],
+                                os.environ.copy(), 30)
+    t.require(rc == 0, f"convert failed: {err}")
+    return tuple(round(float(v)) for v in out.split())
+
+
+def case_the_locator_paints_its_background_on_every_search(t):
+    """The locator twice in one run (at the start, then "Buscar equipo"): both times its
+    background is its own colour, not what a brush of the first window left behind."""
+    # A frame every 3 s: the locator stays open long enough to be looked at.
+    sim = t.upssim("--interval", "3000")
+    only_com(t, 3, sim.pty)
+    program = t.corvaset()
+    program.start()
+    backgrounds = []
+    for when in ("first", "second"):
+        t.require(t.probe.wait_window(LOCATOR_CAPTION, 30000) is not None,
+                  f"no locator for the {when} search")
+        backgrounds.append(locator_background(t, when))
+        ok, detail = t.probe.wait_text(LOCATOR_CAPTION, CFG["locLabel1"], "Localizado en COM",
+                                       60000)
+        t.require(ok, f"the {when} search did not find the UPS: {detail}")
+        t.require(t.probe.wait_gone(LOCATOR_CAPTION, 10000), "the locator stayed open")
+        if when == "first":
+            t.require(t.probe.wait_window(CONFIG_CAPTION, 15000) is not None, "no window")
+            t.probe.click(CONFIG_CAPTION, CFG["cmdBuscaTNX"], "--post", "--force")
+            rc, _, err = t.probe.msgbox("Equipo BRAX", 10000, press="OK")
+            t.require(rc == PROBE_OK, f"no question before the search ({err})")
+    t.note(f"the locator's background: {backgrounds}")
+    for when, colour in zip(("first", "second"), backgrounds):
+        t.expect(all(abs(c - w) <= 6 for c, w in zip(colour, (244, 246, 248))),
+                 f"the locator's background on the {when} search is {colour}")
+    close_config(t, program)
+
+
 # ---------------------------------------------------------------- log and shortcut
 
 
@@ -196,8 +239,10 @@ def case_log_buttons_and_the_startup_shortcut(t):
     target = "Z:" + os.path.join(program.folder, "Corvamon.exe").replace("/", "\\")
     t.expect_equal((fields["target"] or "").lower(), target.lower(), "the link's target")
     t.expect_equal(fields["show"], 4, "the link's window style")
-    t.expect(fields.get("workdir", "").lower().rstrip("\\").endswith("startup"),
-             f"the link's working folder: {fields.get('workdir')!r}")
+    # The working folder is the Startup folder itself, with its trailing "\".
+    drive_c = os.path.join(t.wine.env["WINEPREFIX"], "drive_c")
+    startup = "C:\\" + os.path.relpath(folders[0], drive_c).replace("/", "\\") + "\\"
+    t.expect_equal(fields.get("workdir", "").lower(), startup.lower(), "the link's working folder")
     t.expect_equal(fields.get("icon", "").lower(), target.lower(), "the link's icon")
 
     # Unchecked again: the link goes.
@@ -232,3 +277,83 @@ def case_corvamon_reads_what_corvaset_found(t):
     shown = wait_until(lambda: t.probe.text(MAIN_CAPTION, IDS["lblfr"]) != "0 Hz", 15)
     t.expect(shown, "Corvamon shows no frame of the UPS Corvaset found")
     t.note(f"Corvamon reads {t.probe.text(MAIN_CAPTION, IDS['lblfr'])!r}")
+
+
+# ---------------------------------------------------------------- saving and folders
+
+
+def case_a_read_only_settings_file_asks_and_retry_saves_every_key(t):
+    """Closing while Corvamon.ini cannot be written (another program holds it; as root, Wine
+    writes read-only files all the same): a box names the file and Windows' reason and waits;
+    once the file can be written, "Reintentar" writes every key."""
+    program = t.corvaset({"Inicio": {"CommPort": "USB"}})
+    before = open(program.ini, "rb").read()
+    program.start()
+    t.require(t.probe.wait_window(CONFIG_CAPTION, 30000) is not None,
+              f"no window: {program.output()!r}")
+    holder = t.lock_file(program.ini, 12000)
+    rc, _, err = t.probe.click(CONFIG_CAPTION, CFG["ImgC4"], "--post")
+    t.require(rc == PROBE_OK, f"clicking Salir failed ({rc}): {err}")
+    rc, texts, err = t.probe.msgbox(CONFIG_CAPTION, 15000)
+    t.require(rc == PROBE_OK, f"no box for the settings that were not saved ({err})")
+    shown = " ".join(texts)
+    t.note(f"the box: {shown!r}")
+    t.expect("No se pudieron guardar los cambios" in shown, f"the box's text: {shown!r}")
+    t.expect(windows_path(program.ini).lower() in shown.lower().replace("\r\n", " "),
+             f"the box does not name {windows_path(program.ini)}: {shown!r}")
+    t.expect(program.running(), "Corvaset ended with the box up")
+    t.expect_equal(open(program.ini, "rb").read(), before, "the file while it is held")
+
+    t.require(wait_until(lambda: "RELEASED" in holder.output(), 30), "the file stayed locked")
+    rc, _, err = t.probe.msgbox(CONFIG_CAPTION, 5000, press="RETRY")
+    t.require(rc == PROBE_OK, f"pressing Reintentar failed ({err})")
+    t.require(program.wait_end(20) is not None, "Corvaset still runs after Reintentar")
+    t.expect_equal([(s.lower(), k.lower()) for s, k in ini_keys_in_order(program.ini)],
+                   [(s.lower(), k.lower()) for s, k in SAVED_KEYS], "the keys written, in order")
+    t.expect_equal(program.read_ini()["inicio"]["commport"], "USB", "Commport")
+
+
+def case_cancel_at_the_save_box_closes_without_saving(t):
+    program = t.corvaset({"Inicio": {"CommPort": "USB"}})
+    before = open(program.ini, "rb").read()
+    program.start()
+    t.require(t.probe.wait_window(CONFIG_CAPTION, 30000) is not None, "no window")
+    t.lock_file(program.ini, 60000)
+    t.probe.click(CONFIG_CAPTION, CFG["ImgC4"], "--post")
+    rc, _, err = t.probe.msgbox(CONFIG_CAPTION, 15000, press="CANCEL")
+    t.require(rc == PROBE_OK, f"no box to cancel ({err})")
+    t.expect(program.wait_end(20) is not None, "Corvaset still runs after Cancelar")
+    t.expect_equal(open(program.ini, "rb").read(), before, "the file after Cancelar")
+
+
+def case_a_program_folder_named_outside_the_code_page(t):
+    """Both programs in a folder whose name the ANSI code page cannot hold: Corvaset reads the
+    port from Corvamon.ini (no search) and writes every key back in ANSI; Corvamon reads the
+    frame kind from it and logs to Bitacora.txt beside it."""
+    folder = os.path.join("\u0141ukasz", "Corvamon")
+    config = t.corvaset({"Inicio": {"CommPort": "3", "DataString": "&&&10"},
+                         "Prefs": {"Bitacora": "1", "PathOffice": "C:\\Se\u00f1al"}},
+                        program_folder=folder)
+    config.start()
+    t.require(t.probe.wait_window(CONFIG_CAPTION, 30000) is not None,
+              f"no window: {config.output()!r}")
+    t.expect(not [w for w in t.probe.windows() if w["title"] == LOCATOR_CAPTION],
+             "the locator opened: the settings were not read")
+    t.expect_equal(t.probe.text(CONFIG_CAPTION, CFG["lblcpto"]), "3", "lblcpto")
+    close_config(t, config)
+    t.expect_equal(sorted((s.lower(), k.lower()) for s, k in ini_keys_in_order(config.ini)),
+                   sorted((s.lower(), k.lower()) for s, k in SAVED_KEYS), "the keys written")
+    raw = open(config.ini, "rb").read()
+    t.expect(b"PathOffice=C:\\Se\xf1al" in raw, f"PathOffice is not ANSI text: {raw!r}")
+
+    sim = t.upssim("--interval", "300")
+    t.wine.map_com(1, sim.pty)
+    t.stack.callback(t.wine.unmap_com, 1)
+    monitor = t.corvamon(program_folder=folder)
+    monitor.start()
+    t.require(t.probe.wait_window(MAIN_CAPTION, 30000) is not None, "Corvamon did not start")
+    shown = wait_until(lambda: t.probe.text(MAIN_CAPTION, IDS["lblfr"]) != "0 Hz", 15)
+    t.expect(shown, "Corvamon shows no frame: it did not read DataString")
+    logged = wait_until(lambda: os.path.isfile(monitor.event_log) and b"Inicio de Monitoreo"
+                        in open(monitor.event_log, "rb").read(), 15)
+    t.expect(logged, "no start entry in Bitacora.txt beside the programs")

@@ -8,7 +8,8 @@ when it ends, passed or failed, so the cases after it run at 100 %."""
 import contextlib
 import os
 
-from harness import CONFIG_CAPTION, LOCATOR_CAPTION, MAIN_CAPTION
+from harness import (CONFIG_CAPTION, LOCATOR_CAPTION, MAIN_CAPTION, SOURCE_DIR, client_screenshot,
+                     picture_difference)
 
 DPIS = (96, 144, 192)
 TOLERANCE = 2  # pixels: places are scaled and rounded one by one
@@ -100,3 +101,27 @@ def case_windows_follow_the_screen_dpi(t):
         with contextlib.suppress(FileNotFoundError):
             os.remove(locating.ini)
         check_window(t, locating, LOCATOR_CAPTION, dpi, base)
+
+
+def case_corvaset_keeps_its_connection_picture_across_a_dpi_change(t):
+    """A configured COM port shows the COM picture; the window moved to a 200 % screen loads
+    its pictures anew and still shows the COM picture, at 2x, beside the port."""
+    program = t.corvaset(CONFIG_INI)
+    program.start()
+    t.require(t.probe.wait_window(CONFIG_CAPTION, 30000) is not None,
+              f"no window: {program.output()!r}")
+    rc, _, err = t.probe.call("dpi-changed", CONFIG_CAPTION, 192)
+    t.require(rc == 0, f"probe dpi-changed failed ({rc}): {err}")
+    layout = t.probe.layout(CONFIG_CAPTION)
+    t.require(layout is not None and 202 in layout[2], "no imgconn(0) after the DPI change")
+    x, y, w, h, _ = layout[2][202][0]  # imgconn(0)
+    t.expect(near(w, 80) and near(h, 80), f"imgconn(0) at 192 DPI is {w} x {h}")
+    shot = os.path.join(t.folder, "imgconn0-192.png")
+    t.require(client_screenshot(t, CONFIG_CAPTION, (x, y, 80, 80), shot), "no screenshot")
+    res = os.path.join(SOURCE_DIR, "config", "res")
+    differences = {name: picture_difference(shot, os.path.join(res, f"conn_{name}_200.bmp"))
+                   for name in ("com", "none", "usb")}
+    t.note(f"imgconn(0) against the pictures at 2x: {differences}")
+    t.require(all(v is not None for v in differences.values()), "the pictures do not compare")
+    t.expect_equal(min(differences, key=differences.get), "com", "the picture shown")
+    t.expect_equal(t.probe.text(CONFIG_CAPTION, 203), "1", "lblcpto")

@@ -95,7 +95,8 @@ class FakeSettings : public SettingsStore {
     return it == values.end() ? std::string("0") : it->second;
   }
   bool Write(std::string_view section, std::string_view key, std::string_view value) override {
-    values[Key(section, key)] = value.empty() ? std::string(" ") : std::string(value);
+    // Kept as it is given: what the real writer makes of it is the writer's own rule.
+    values[Key(section, key)] = std::string(value);
     writes.push_back(std::string(section) + "/" + std::string(key) + "=" + std::string(value));
     return true;
   }

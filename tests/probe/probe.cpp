@@ -18,6 +18,7 @@
 //   probe layout CAPTION                           client size, then each descendant's id, rect in
 //                                                  client coordinates and visibility
 //   probe close CAPTION TIMEOUT                    asks the window to close, waits until it is gone
+//   probe dpi-changed CAPTION DPI                  sends the window WM_DPICHANGED for DPI
 //   probe tray-dblclick CAPTION                    what a double-click on the tray icon sends
 //   probe version FILE                             the file's version resource: its fixed
 //                                                  version, then one NAME=TEXT line for each of
@@ -599,6 +600,24 @@ int CmdLayout(const Args& a) {
   return kOk;
 }
 
+// dpi-changed CAPTION DPI: tells the window its screen's DPI changed, as moving it to another
+// screen does (no suggested rectangle: a pointer cannot cross processes).
+int CmdDpiChanged(const Args& a) {
+  DWORD dpi = 0;
+  if (a.positional.size() != 2 || !ParseMs(a.positional[1], dpi) || dpi == 0) return kUsage;
+  const std::vector<HWND> windows = FindTopLevel(a.positional[0]);
+  if (windows.empty()) {
+    Err(L"no window titled \"" + Escape(a.positional[0]) + L"\"");
+    return kNotFound;
+  }
+  constexpr UINT kWmDpiChanged = 0x02E0;
+  DWORD_PTR answer = 0;
+  for (HWND hwnd : windows) {
+    SendMessageTimeoutW(hwnd, kWmDpiChanged, MAKEWPARAM(dpi, dpi), 0, SMTO_NORMAL, 10000, &answer);
+  }
+  return kOk;
+}
+
 int CmdClose(const Args& a) {
   DWORD timeout = 0;
   if (a.positional.size() != 2 || !ParseMs(a.positional[1], timeout)) return kUsage;
@@ -759,6 +778,7 @@ constexpr wchar_t kUsageText[] =
     L"       probe rect CAPTION\n"
     L"       probe layout CAPTION\n"
     L"       probe close CAPTION TIMEOUT\n"
+    L"       probe dpi-changed CAPTION DPI\n"
     L"       probe launch SHOW EXE [ARGS...]\n"
     L"       probe lock FILE HOLD\n"
     L"       probe tray-dblclick CAPTION\n"
@@ -801,6 +821,8 @@ int Run(int argc, wchar_t** argv) {
     rc = CmdLayout(a);
   } else if (cmd == L"close") {
     rc = CmdClose(a);
+  } else if (cmd == L"dpi-changed") {
+    rc = CmdDpiChanged(a);
   } else if (cmd == L"tray-dblclick") {
     rc = CmdTrayDoubleClick(a);
   } else if (cmd == L"version") {

@@ -52,6 +52,7 @@ TEST_F(LocatorTest, LooksOnlyAtMoreThanEightBytesAndPrefersTheStarMarker) {
   Pto.Arrive({'x', '&', '&', '&', 1, 2, 3, 4});  // eight: not looked at, left waiting
   EXPECT_EQ(locator.FoundPort, 0);
   EXPECT_EQ(Pto.InBufferCount(), 8);
+  view.label2.clear();          // so that only the find can put the port there
   Pto.Arrive({'*', '*', '*'});  // eleven: all of them are looked at, both markers there
   EXPECT_EQ(locator.FoundPort, 1);
   EXPECT_EQ(locator.DataString, "***9");
@@ -124,6 +125,12 @@ class FakeFormView : public FormView {
   bool ConfirmSearch() override { return confirm; }
   void ShowSearchFailed() override { ++failures; }
   void DoEvents() override {}
+  bool AskRetrySave(std::string_view text) override {
+    save_boxes.emplace_back(text);
+    return on_save_box ? on_save_box() : false;
+  }
+  std::vector<std::string> save_boxes;
+  std::function<bool()> on_save_box;
   std::vector<Connection> connections;
   std::string port_label;
   FormControls controls;
@@ -134,17 +141,23 @@ class FakeFormView : public FormView {
 class SettingsFormTest : public ::testing::Test {
  protected:
   FormPorts Ports() {
-    return FormPorts{
-        view,
-        [this](std::string_view s, std::string_view k) { return ini.Read(s, k); },
-        [this](std::string_view s, std::string_view k, std::string_view v) {
-          writes.push_back(std::string(k) + "=" + std::string(v));
-          return ini.Write(s, k, v.empty() ? " " : v);
-        },
-        [this](std::string_view) { ++usb_searches; return usb_present; },
-        [this] { ++locator_runs; return found; },
-        [] { return std::string("C:\\Users\\ana\\Documents\\"); },
-        [this](bool create) { shortcut.push_back(create); }};
+    return FormPorts{view,
+                     [this](std::string_view s, std::string_view k) { return ini.Read(s, k); },
+                     [this](std::string_view s, std::string_view k, std::string_view v) {
+                       writes.push_back(std::string(k) + "=" + std::string(v));
+                       if (read_only) return WriteResult{false, "Acceso denegado."};
+                       return WriteResult{ini.Write(s, k, v), ""};
+                     },
+                     [this](std::string_view) {
+                       ++usb_searches;
+                       return usb_present;
+                     },
+                     [this] {
+                       ++locator_runs;
+                       return found;
+                     },
+                     [] { return std::string("C:\\Users\\ana\\Documents\\"); },
+                     [this](bool create) { shortcut.push_back(create); }};
   }
   std::string Written(const std::string& key) const {
     for (const auto& w : writes) {
@@ -157,7 +170,7 @@ class SettingsFormTest : public ::testing::Test {
   fakes::FakeSettings ini;
   std::vector<std::string> writes;
   std::vector<bool> shortcut;
-  bool usb_present = false;
+  bool usb_present = false, read_only = false;
   int usb_searches = 0, locator_runs = 0;
   LocatorResult found;
   SettingsForm form{Ports()};
@@ -166,8 +179,8 @@ class SettingsFormTest : public ::testing::Test {
 TEST_F(SettingsFormTest, ControlsShowTheSettingsAndCloseWritesThemBackInOrder) {
   ini.Set("Inicio", "CommPort", "3");
   ini.Set("Inicio", "DataString", "&&&10");
-  ini.Set("Prefs", "InicioWin", "2");    // greyed
-  ini.Set("Prefs", "Bitacora", "7");     // no check-box state: shown greyed, kept
+  ini.Set("Prefs", "InicioWin", "2");  // greyed
+  ini.Set("Prefs", "Bitacora", "7");   // no check-box state: shown greyed, kept
   ini.Set("Prefs", "NotifAviso", "1");
   ini.Set("Prefs", "PathOffice", "0");
   ini.Set("Apaga", "ApagaPorcentaje", "1");
@@ -198,16 +211,33 @@ TEST_F(SettingsFormTest, ControlsShowTheSettingsAndCloseWritesThemBackInOrder) {
   c.txtApagaDesconexion = " -5 ";
   c.txtPathOffice = "";
   form.SaveSettings();
-  EXPECT_EQ(writes,
-            (std::vector<std::string>{
-                "Commport=3", "DataString=&&&10", "InicioWin=2", "IniciaMin=0", "DCMaximiza=0",
-                "NotifAviso=1", "NotifMaximiza=0", "Bitacora=7", "CierraconX=0",
-                "GuardaOffice=0", "PathOffice=", "MostrarAOL=0", "MostrarMute=0",
-                "MostrarTest=0", "ApagaPorcentaje=0", "ApagaQuePorcentaje=40", "ApagaNormal=1",
-                "ApagaMinutos=0", "ApagaCuantosMinutos=300", "ApagaTNX=0", "ApagaTNXMinutos=5",
-                "ApagaDesconexion=0", "ApagaDesconexionSegundos=-5"}));
-  EXPECT_EQ(ini.Read("Prefs", "PathOffice"), " ");  // an emptied box is a single blank
-  EXPECT_EQ(shortcut, std::vector<bool>{false});    // greyed is not checked: no shortcut
+  EXPECT_EQ(writes, (std::vector<std::string>{"Commport=3",
+                                              "DataString=&&&10",
+                                              "InicioWin=2",
+                                              "IniciaMin=0",
+                                              "DCMaximiza=0",
+                                              "NotifAviso=1",
+                                              "NotifMaximiza=0",
+                                              "Bitacora=7",
+                                              "CierraconX=0",
+                                              "GuardaOffice=0",
+                                              "PathOffice=",
+                                              "MostrarAOL=0",
+                                              "MostrarMute=0",
+                                              "MostrarTest=0",
+                                              "ApagaPorcentaje=0",
+                                              "ApagaQuePorcentaje=40",
+                                              "ApagaNormal=1",
+                                              "ApagaMinutos=0",
+                                              "ApagaCuantosMinutos=300",
+                                              "ApagaTNX=0",
+                                              "ApagaTNXMinutos=5",
+                                              "ApagaDesconexion=0",
+                                              "ApagaDesconexionSegundos=-5"}));
+  // An emptied box is handed over empty, neither skipped nor refilled with the default folder
+  // (the writer stores it as a single blank: win.settings_file).
+  EXPECT_EQ(ini.Read("Prefs", "PathOffice"), "");
+  EXPECT_EQ(shortcut, std::vector<bool>{false});  // greyed is not checked: no shortcut
 }
 
 TEST_F(SettingsFormTest, PercentHalvesRoundToEvenAndNoOptionStaysNone) {
@@ -232,7 +262,8 @@ TEST_F(SettingsFormTest, WithNoPortTheLocatorRunsAndItsFindIsWrittenOnClose) {
   form.Load("C:\\Corvamon\\Corvamon.ini");
   EXPECT_EQ(usb_searches, 1);
   EXPECT_EQ(locator_runs, 1);
-  EXPECT_EQ(view.connections, (std::vector<Connection>{Connection::NotConnected, Connection::ComPort}));
+  EXPECT_EQ(view.connections,
+            (std::vector<Connection>{Connection::NotConnected, Connection::ComPort}));
   EXPECT_EQ(view.port_label, "3");
   form.SaveSettings();
   EXPECT_EQ(Written("Commport"), "3");
@@ -252,6 +283,37 @@ TEST_F(SettingsFormTest, WithNoPortTheLocatorRunsAndItsFindIsWrittenOnClose) {
   view.confirm = false;
   form.cmdBuscaTNX_Click();
   EXPECT_EQ(locator_runs, 2);
+}
+
+// Fault: a write that failed was dropped, and closing threw every change away without a word.
+TEST_F(SettingsFormTest, AFailedSaveAsksAndTriesEveryKeyAgainOrClosesWithoutSaving) {
+  ini.Set("Inicio", "CommPort", "3");
+  form.Load("C:\\Corvamon\\Corvamon.ini");
+  const std::size_t keys = 23;
+  read_only = true;
+  int asked = 0;
+  view.on_save_box = [&] {
+    ++asked;
+    if (asked == 2) read_only = false;  // the user made the file writable
+    return true;                        // Reintentar
+  };
+  EXPECT_TRUE(form.SaveSettings());
+  ASSERT_EQ(view.save_boxes.size(), 2u);
+  EXPECT_NE(view.save_boxes[0].find("C:\\Corvamon\\Corvamon.ini"), std::string::npos);
+  EXPECT_NE(view.save_boxes[0].find("Acceso denegado."), std::string::npos);
+  EXPECT_EQ(writes.size(), 3 * keys);  // every key, in every pass
+  EXPECT_EQ(ini.Read("Inicio", "Commport"), "3");
+  EXPECT_EQ(shortcut.size(), 1u);
+
+  // Cancelar: one box, and the close goes on without the settings.
+  writes.clear();
+  view.save_boxes.clear();
+  read_only = true;
+  view.on_save_box = [] { return false; };
+  EXPECT_FALSE(form.SaveSettings());
+  EXPECT_EQ(view.save_boxes.size(), 1u);
+  EXPECT_EQ(writes.size(), keys);
+  EXPECT_EQ(shortcut.size(), 2u);  // the start-up link is a step of its own
 }
 
 TEST_F(SettingsFormTest, AUsbDeviceIsTakenBeforeAnyComPort) {

@@ -82,6 +82,42 @@ TEST_F(IniFileTest, WritingToAFolderThatDoesNotExistSaysSo) {
   EXPECT_FALSE(WriteSetting("Z:\\no\\such\\folder\\Corvamon.ini", "Prefs", "AlarmaConSonido", "1"));
 }
 
+// Fault: the path went through the ANSI code page, so a program folder named outside it
+// ("Łukasz" under 1252) became "?Łukasz": every read answered "0" and every write failed.
+TEST_F(IniFileTest, AFolderNamedOutsideTheAnsiCodePageIsReadAndWrittenInAnsi) {
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"\u0141ukasz \u4E2D";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring file = folder + L"\\Corvamon.ini";
+  ::DeleteFileW(file.c_str());
+  const std::string path = Narrow(file);
+  const auto bytes = [&file] {
+    std::ifstream in(file.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+
+  // A file that is not there yet is made in the ANSI code page.
+  EXPECT_TRUE(WriteSetting(path, "Prefs", "PathOffice", "C:\\Año"));
+  EXPECT_EQ(ReadSetting(path, "Prefs", "PathOffice"), "C:\\Año");
+  EXPECT_NE(bytes().find("PathOffice=C:\\A\xF1o"), std::string::npos) << bytes();
+
+  // One that is there, written by someone else in ANSI, stays so.
+  {
+    std::ofstream out(file.c_str(), std::ios::binary | std::ios::trunc);
+    out << "[Inicio]\r\nDataString=&&&10\r\n[Prefs]\r\nPathOffice=D:\\Se\xF1" "al\r\n";
+  }
+  EXPECT_EQ(ReadSetting(path, "Inicio", "DataString"), "&&&10");
+  EXPECT_EQ(ReadSetting(path, "Prefs", "PathOffice"), "D:\\Señal");
+  EXPECT_TRUE(WriteSetting(path, "Prefs", "AlarmaConSonido", "1"));
+  const std::string after = bytes();
+  EXPECT_NE(after.find("PathOffice=D:\\Se\xF1" "al"), std::string::npos) << after;
+  EXPECT_NE(after.find("AlarmaConSonido=1"), std::string::npos) << after;
+
+  ::DeleteFileW(file.c_str());
+  ::RemoveDirectoryW(folder.c_str());
+}
+
 TEST_F(IniFileTest, LoadsAWholeFileWithTheConversionRules) {
   WriteFileBytes(
       "[Inicio]\r\nCommport=USB\r\nDataString=***9\r\n"
