@@ -24,10 +24,12 @@ constexpr int kSendTimeoutMs = 3000;
 
 Principal::Principal(PrincipalPorts ports)
     : ports_(std::move(ports)),
+      listeners_(ports_.listeners),
       bitacora_(state_, ports_.log, ports_.view, ports_.platform),
       power_events_(state_, bitacora_, ports_.tray, ports_.view),
-      shutdown_(state_, bitacora_, ports_.view, ports_.office, ports_.shutdown,
-                [this] { SignalUpsTurnOff(); }),
+      shutdown_(
+          state_, bitacora_, ports_.view, ports_.office, ports_.shutdown,
+          [this] { SignalUpsTurnOff(); }, listeners_),
       usb_frames_(ports_.usb) {
   ports_.MSComm1.SetOnComm([this] { OnSerialEvent(); });
   ports_.MSComm2.SetOnComm([this] { OnTurnOffPortEvent(); });
@@ -264,6 +266,7 @@ void Principal::ProcessStatusFrame() {
   if (state_.readings.mode) ApplyOperatingMode(*state_.readings.mode);
   power_events_.WriteStartEntry();
   ShowReadings();
+  TellStatus(true);
 
   if (!state_.OnBattery && state_.readings.line_class == kOverload) state_.ShutdownRequested = true;
   if (state_.ShutdownRequested) {
@@ -276,8 +279,27 @@ void Principal::ProcessStatusFrame() {
   }
 }
 
+void Principal::TellStatus(bool frame) {
+  MonitorStatus status;
+  status.frame = frame;
+  status.link_lost = state_.UsbMode ? state_.UsbDisconnected : !ports_.MSComm1.PortOpen();
+  status.on_battery = state_.OnBattery;
+  status.battery_percent = state_.BatteryPercent;
+  status.readings = &state_.readings;
+  status.settings = &state_.Settings;
+  listeners_.StatusChanged(status);
+}
+
 void Principal::ApplyOperatingMode(std::uint8_t mode) {
-  switch (power_events_.ApplyOperatingMode(mode)) {
+  const bool was_on_battery = state_.OnBattery;
+  const PowerEvent event = power_events_.ApplyOperatingMode(mode);
+  if (!was_on_battery && state_.OnBattery) listeners_.EventHappened(MonitorEvent::PowerFailure);
+  if (was_on_battery && !state_.OnBattery) listeners_.EventHappened(MonitorEvent::PowerReturn);
+  if (event == PowerEvent::UpsShutdown && !ups_shutdown_told_) {
+    ups_shutdown_told_ = true;
+    listeners_.EventHappened(MonitorEvent::UpsShutdownReport);
+  }
+  switch (event) {
     case PowerEvent::PowerReturned:
       HideWindow();
       break;
@@ -341,6 +363,8 @@ void Principal::SerialLinkLost() {
   ports_.view.SetText(Control::lblmsg, text::kConnectionError);
   if (!ports_.view.TimerEnabled(Timer::TimerBuscaSerial)) {
     ports_.view.EnableTimer(Timer::TimerBuscaSerial, true);
+    listeners_.EventHappened(MonitorEvent::LinkLost);
+    TellStatus(false);
   }
 }
 
@@ -348,6 +372,8 @@ void Principal::TimerBuscaSerial_Timer() {
   if (!ports_.MSComm1.PortOpen() && !SetUpSerialLink(status_port_)) return;  // not back yet
   ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
   ports_.view.SetText(Control::lblmsg, "");
+  listeners_.EventHappened(MonitorEvent::LinkFound);
+  TellStatus(false);
 }
 
 void Principal::OnTurnOffPortEvent() {

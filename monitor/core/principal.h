@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "event_log.h"
+#include "monitor_listener.h"
 #include "monitor_settings.h"
 #include "monitor_state.h"
 #include "monitor_texts.h"
@@ -41,6 +42,8 @@ struct PrincipalPorts {
   OfficeSaver& office;
   // The user's documents folder, for saving Office documents when no folder is set.
   std::function<std::string()> DefaultSaveDirectory;
+  // The modules beside the monitor (network server, power history); none by default.
+  std::vector<MonitorListener*> listeners = {};
 };
 
 class Principal {
@@ -150,7 +153,11 @@ class Principal {
   void ReconnectUsb();
   void TimerBuscaUSB_Timer();
 
+  // The modules are told what the window shows, never asked to wait.
+  void TellStatus(bool frame);
+
   PrincipalPorts ports_;
+  MonitorListeners listeners_;
   MonitorState state_;
   Bitacora bitacora_;
   PowerEvents power_events_;
@@ -175,6 +182,7 @@ class Principal {
   bool bad_data_string_shown_ = false;
   // A close asked for while the shutdown sequence ran.
   bool unload_after_sequence_ = false;
+  bool ups_shutdown_told_ = false;
 };
 
 }  // namespace corva

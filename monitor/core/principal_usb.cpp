@@ -66,6 +66,8 @@ void Principal::HandleUsbDisconnect() {
     }
   }
   ports_.view.BringWindowToFront();
+  listeners_.EventHappened(MonitorEvent::LinkLost);
+  TellStatus(false);
 }
 
 void Principal::ReconnectUsb() {
@@ -85,6 +87,8 @@ void Principal::ReconnectUsb() {
     ports_.view.EnableTimer(Timer::Timerdesconexion, false);
     shutdown_.RefillDisconnectCountdown();
     ports_.view.SetVisible(Control::lblmsg, false);
+    listeners_.EventHappened(MonitorEvent::LinkFound);
+    TellStatus(false);
   }
 }
 

@@ -28,13 +28,15 @@ std::string CountdownText(std::int16_t seconds) {
 
 ShutdownRules::ShutdownRules(MonitorState& state, Bitacora& log, MainView& view,
                              OfficeSaver& office, SystemShutdown& shutdown,
-                             std::function<void()> signal_ups_turn_off)
+                             std::function<void()> signal_ups_turn_off,
+                             const MonitorListeners& listeners)
     : state_(state),
       log_(log),
       view_(view),
       office_(office),
       shutdown_(shutdown),
-      signal_ups_turn_off_(std::move(signal_ups_turn_off)) {}
+      signal_ups_turn_off_(std::move(signal_ups_turn_off)),
+      listeners_(listeners) {}
 
 void ShutdownRules::ResetCountdowns() {
   countdown_seconds_ = state_.Settings.ApagaCuantosMinutos;
@@ -116,6 +118,8 @@ void ShutdownRules::RunShutdownSequence() {
     // Once decided, the countdowns have nothing left to count.
     view_.EnableTimer(Timer::TimerApagar, false);
     view_.EnableTimer(Timer::Timerdesconexion, false);
+    // Computers that follow this UPS start their own shutdown now, while documents are saved.
+    listeners_.EventHappened(MonitorEvent::ShutdownDecided);
     if (state_.Settings.GuardaOffice != 0) {
       view_.SetText(Control::lblmsg, text::kSavingApplications);
       try {
@@ -124,10 +128,17 @@ void ShutdownRules::RunShutdownSequence() {
         // Whatever the saving met, the UPS is still told and the computer still goes down.
       }
     }
+    // They must be down before the UPS switches itself off; one that never leaves holds the
+    // sequence no longer than its wait.
+    if (listeners_.FollowersLoggedIn() > 0) {
+      view_.WaitWhile([this] { return listeners_.FollowersLoggedIn() > 0; },
+                      listeners_.FollowerWaitMs());
+    }
     view_.SetText(Control::lblmsg, text::kShutdownMessage);
     if (state_.Settings.ApagaTNX == 1) {
       view_.SetText(Control::lblmsg, text::kSignalToUps);
       signal_ups_turn_off_();
+      listeners_.EventHappened(MonitorEvent::UpsToldToTurnOff);
     }
   }
   // A forced shutdown ends this program at once: the log entries still waiting for a locked

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string_view>
 
+#include "monitor_listener.h"
 #include "monitor_state.h"
 #include "ports.h"
 #include "power_events.h"
@@ -19,7 +20,8 @@ class ShutdownRules {
   // `signal_ups_turn_off` tells the UPS, on whichever link it is on, to switch itself off after
   // ApagaTNXMinutos minutes.
   ShutdownRules(MonitorState& state, Bitacora& log, MainView& view, OfficeSaver& office,
-                SystemShutdown& shutdown, std::function<void()> signal_ups_turn_off);
+                SystemShutdown& shutdown, std::function<void()> signal_ups_turn_off,
+                const MonitorListeners& listeners = MonitorListeners::None());
 
   // Both countdowns start full: ApagaCuantosMinutos and ApagaDesconexionSegundos seconds.
   void ResetCountdowns();
@@ -32,7 +34,8 @@ class ShutdownRules {
   void TimerApagar_Timer();
   // A second without the USB device; at zero the shutdown is decided and run.
   void Timerdesconexion_Timer();
-  // The shutdown sequence: save documents, tell the UPS to switch off, shut Windows down.
+  // The shutdown sequence: save documents, wait for the computers that follow this UPS to
+  // leave, tell the UPS to switch off, shut Windows down.
   void RunShutdownSequence();
 
   std::int16_t CountdownSeconds() const { return countdown_seconds_; }
@@ -52,6 +55,7 @@ class ShutdownRules {
   OfficeSaver& office_;
   SystemShutdown& shutdown_;
   std::function<void()> signal_ups_turn_off_;
+  const MonitorListeners& listeners_;
   std::int16_t countdown_seconds_ = 0;
   std::int16_t disconnect_seconds_ = 0;
   std::uint64_t shutdown_runs_ = 0;

@@ -48,7 +48,8 @@ class FakeView : public MainView {
     pauses.push_back(ms);
     events.push_back("pause " + std::to_string(ms));
   }
-  bool WaitWhile(const std::function<bool()>& busy, int) override {
+  bool WaitWhile(const std::function<bool()>& busy, int timeout_ms) override {
+    wait_timeouts.push_back(timeout_ms);
     for (int i = 0; i < 100; ++i) {
       if (!busy()) return true;
       if (on_wait) on_wait();
@@ -80,6 +81,7 @@ class FakeView : public MainView {
   std::vector<std::string> messages;
   std::vector<std::string> events;
   std::vector<int> pauses;
+  std::vector<int> wait_timeouts;  // of every WaitWhile, in order
   std::function<void()> on_wait;
   // What the real window's unload does with the monitor (its links closed), when a test wants it.
   std::function<void()> on_unload;
