@@ -68,8 +68,17 @@ std::string SafeFileName(std::string_view name) {
   return out;
 }
 
-GuardaAplics::GuardaAplics(GuardaAplicsPorts ports, std::string save_directory)
-    : ports_(ports), save_directory_(std::move(save_directory)) {}
+GuardaAplics::GuardaAplics(GuardaAplicsPorts ports, std::string save_directory,
+                           std::int32_t max_save_counter)
+    : ports_(ports),
+      save_directory_(std::move(save_directory)),
+      max_save_counter_(max_save_counter) {}
+
+std::int64_t BusyRetryDelayMs(std::uint64_t now_ms, std::uint64_t deadline_ms) {
+  if (now_ms >= deadline_ms) return -1;
+  return static_cast<std::int64_t>(
+      std::min<std::uint64_t>(kBusyRetryPauseMs, deadline_ms - now_ms));
+}
 
 void GuardaAplics::CheckBudget() {
   if (ports_.host.NowMs() >= deadline_ms_) throw OutOfTime{};
@@ -77,8 +86,19 @@ void GuardaAplics::CheckBudget() {
 
 AutomationValue GuardaAplics::Call(AutomationObject& object, std::string_view member,
                                    const std::vector<AutomationArg>& args) {
-  CheckBudget();
-  return object.Call(member, args);
+  for (;;) {
+    CheckBudget();
+    try {
+      return object.Call(member, args);
+    } catch (const AutomationError& error) {
+      if (!error.Busy()) throw;
+    }
+    // Busy: the call did nothing; it is made again, as long as the budget allows.
+    const std::int64_t delay = BusyRetryDelayMs(ports_.host.NowMs(), deadline_ms_);
+    if (delay < 0) throw OutOfTime{};
+    ++busy_retries_;
+    ports_.host.Pause(static_cast<int>(delay));
+  }
 }
 
 std::shared_ptr<AutomationObject> GuardaAplics::CallForObject(
@@ -99,6 +119,7 @@ void GuardaAplics::SaveAllOffice(std::uint64_t started_ms, std::uint64_t budget_
   deadline_ms_ = started_ms + budget_ms;
   excel_passes_ = 0;
   budget_spent_ = false;
+  busy_retries_ = 0;
   try {
     CloseOfficeDialogs();
     DocumentPass(kWord);
@@ -169,7 +190,7 @@ std::string GuardaAplics::MakeSaveName(std::string_view name, std::string_view e
   std::string candidate = save_directory_ + safe + std::string(extension);
   if (!ports_.host.NameTaken(candidate)) return candidate;
   const std::string base = save_directory_ + LeadingNonDigits(safe);
-  for (std::int32_t k = 1; k <= kMaxSaveCounter; ++k) {
+  for (std::int32_t k = 1; k <= max_save_counter_; ++k) {
     if ((k & 0xFFF) == 0) CheckBudget();
     candidate = base + std::to_string(k) + std::string(extension);
     if (!ports_.host.NameTaken(candidate)) return candidate;
@@ -208,7 +229,12 @@ void GuardaAplics::CloseOwnedWindows(WindowHandle owner) {
   }
 }
 
-void GuardaAplics::CloseWindowNow(WindowHandle window) { ports_.windows.SendClose(window); }
+void GuardaAplics::CloseWindowNow(WindowHandle window) {
+  // A window that does not answer is left open: its wait is bounded, and by the budget too.
+  const std::uint64_t now = ports_.host.NowMs();
+  if (now >= deadline_ms_) throw OutOfTime{};
+  ports_.windows.SendClose(window, std::min(kCloseWindowTimeoutMs, deadline_ms_ - now));
+}
 
 void GuardaAplics::LeaveExcelEditMode() {
   const auto list = ScanTopWindows();
@@ -217,6 +243,7 @@ void GuardaAplics::LeaveExcelEditMode() {
     CheckBudget();
     ports_.windows.BringWindowToFront(entry.handle);
     ports_.host.Pause(kEditModePauseMs);
+    CheckBudget();  // no key goes out once the budget is spent
     ports_.keys.KeyDown(kVkEscape);
     ports_.keys.KeyUp(kVkEscape);
     ports_.host.Pause(kEditModePauseMs);

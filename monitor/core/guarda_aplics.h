@@ -24,10 +24,17 @@ using AutomationArg = std::variant<std::int32_t, std::string>;
 using AutomationValue =
     std::variant<std::monostate, std::int32_t, std::string, std::shared_ptr<AutomationObject>>;
 
-// A failed automation call: the member that failed and what the application said.
+// A failed automation call: the member that failed and what the application said. `Busy` when
+// the application turned the call away only because it was busy (it did nothing, and answers
+// the same call later).
 class AutomationError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit AutomationError(const std::string& what, bool busy = false)
+      : std::runtime_error(what), busy_(busy) {}
+  bool Busy() const { return busy_; }
+
+ private:
+  bool busy_;
 };
 
 class AutomationObject {
@@ -58,8 +65,9 @@ class DesktopWindows {
   virtual WindowHandle Owner(WindowHandle window) = 0;
   // The title, at most 255 characters; empty when it cannot be read.
   virtual std::string Title(WindowHandle window) = 0;
-  // Sends WM_CLOSE and returns when the window has handled it.
-  virtual void SendClose(WindowHandle window) = 0;
+  // Sends WM_CLOSE and waits at most `timeout_ms` for the window to handle it, less when its
+  // thread is known to be hung. Answers whether it was handled.
+  virtual bool SendClose(WindowHandle window, std::uint64_t timeout_ms) = 0;
   virtual void BringWindowToFront(WindowHandle window) = 0;
 };
 
@@ -111,6 +119,12 @@ inline constexpr std::uint64_t kSavingBudgetMs = 120'000;
 inline constexpr int kExcelPassPauseMs = 500;
 inline constexpr int kMaxExcelPasses = 20;
 inline constexpr std::uint64_t kExcelLoopLimitMs = 30'000;
+// A window whose thread does not handle WM_CLOSE within this time is left open, so that one
+// hung program cannot hold up the saving of the others.
+inline constexpr std::uint64_t kCloseWindowTimeoutMs = 3'000;
+// A call turned away by a busy application is made again after this pause, while the budget
+// lasts.
+inline constexpr int kBusyRetryPauseMs = 250;
 // Pauses around the Escape key in each Excel window.
 inline constexpr int kEditModePauseMs = 200;
 // MakeSaveName's highest counter.
@@ -128,6 +142,10 @@ std::string LeadingNonDigits(std::string_view text);
 // characters become "_", and a device name (CON, NUL, COM1...) gets a "_" after it.
 std::string SafeFileName(std::string_view name);
 
+// How long to wait before calling a busy application again, at `now_ms`; -1 when the budget
+// ending at `deadline_ms` leaves no time for another call.
+std::int64_t BusyRetryDelayMs(std::uint64_t now_ms, std::uint64_t deadline_ms);
+
 struct GuardaAplicsPorts {
   OfficeAutomation& automation;
   DesktopWindows& windows;
@@ -137,8 +155,9 @@ struct GuardaAplicsPorts {
 
 class GuardaAplics {
  public:
-  // `save_directory` ends with "\".
-  GuardaAplics(GuardaAplicsPorts ports, std::string save_directory);
+  // `save_directory` ends with "\". Numbered names count up to `max_save_counter`.
+  GuardaAplics(GuardaAplicsPorts ports, std::string save_directory,
+               std::int32_t max_save_counter = kMaxSaveCounter);
 
   // The whole sequence. The budget counts from `started_ms` (the host's clock).
   void SaveAllOffice(std::uint64_t started_ms, std::uint64_t budget_ms = kSavingBudgetMs);
@@ -154,9 +173,11 @@ class GuardaAplics {
   void CloseWindowNow(WindowHandle window);
   void LeaveExcelEditMode();
 
-  // How many Excel passes the last SaveAllOffice ran, and whether the budget ran out.
+  // How many Excel passes the last SaveAllOffice ran, whether the budget ran out, and how many
+  // calls were made again because the application was busy.
   int ExcelPasses() const { return excel_passes_; }
   bool BudgetSpent() const { return budget_spent_; }
+  int BusyRetries() const { return busy_retries_; }
 
  private:
   // Thrown when the budget is spent; ends SaveAllOffice, whatever pass is running.
@@ -172,9 +193,11 @@ class GuardaAplics {
 
   GuardaAplicsPorts ports_;
   std::string save_directory_;
+  std::int32_t max_save_counter_;
   std::uint64_t deadline_ms_ = UINT64_MAX;
   int excel_passes_ = 0;
   bool budget_spent_ = false;
+  int busy_retries_ = 0;
 };
 
 }  // namespace corva

@@ -1,5 +1,6 @@
 #include "office_automation.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "systray.h"
@@ -19,6 +20,58 @@ std::string FromBstr(BSTR text) {
   return text ? Narrow(std::wstring_view(text, ::SysStringLen(text))) : std::string();
 }
 
+// The application turned the call away because it is busy: either the message filter gave up
+// on it, or the application answered so itself.
+bool IsBusy(HRESULT hr) {
+  return hr == RPC_E_CALL_REJECTED || hr == RPC_E_SERVERCALL_RETRYLATER;
+}
+
+// The message filter of the saving thread: incoming calls are handled as usual, and a call a
+// busy application turned away is made again while the budget lasts. Released through Release,
+// never deleted through the interface.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class RetryFilter final : public IMessageFilter {
+ public:
+  explicit RetryFilter(std::uint64_t deadline_ms) : deadline_ms_(deadline_ms) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IMessageFilter) {
+      *out = static_cast<IMessageFilter*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ::InterlockedIncrement(&refs_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = ::InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return left;
+  }
+  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
+    return SERVERCALL_ISHANDLED;
+  }
+  DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD reject_type) override {
+    if (reject_type != SERVERCALL_RETRYLATER && reject_type != SERVERCALL_REJECTED) {
+      return static_cast<DWORD>(-1);
+    }
+    // -1 cancels the call; a value of 100 or more waits that many milliseconds, and below
+    // 100 calls again at once.
+    return static_cast<DWORD>(BusyRetryDelayMs(::GetTickCount64(), deadline_ms_));
+  }
+  DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
+    return PENDINGMSG_WAITDEFPROCESS;
+  }
+
+ private:
+  std::uint64_t deadline_ms_;
+  LONG refs_ = 1;
+};
+#pragma GCC diagnostic pop
+
 // An automation object reached through IDispatch; members are looked up by name on each call.
 class DispatchObject final : public AutomationObject {
  public:
@@ -29,7 +82,10 @@ class DispatchObject final : public AutomationObject {
     LPOLESTR names[] = {name.data()};
     DISPID id = 0;
     HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) throw AutomationError(std::string(member) + ": unknown member (" + HresultText(hr) + ")");
+    if (FAILED(hr)) {
+      throw AutomationError(std::string(member) + ": unknown member (" + HresultText(hr) + ")",
+                            IsBusy(hr));
+    }
 
     // Arguments go in reverse order.
     std::vector<unique_variant> holders(args.size());
@@ -57,7 +113,7 @@ class DispatchObject final : public AutomationObject {
     if (FAILED(hr)) {
       std::string text = std::string(member) + " failed (" + HresultText(hr) + ")";
       if (description) text += ": " + FromBstr(description.get());
-      throw AutomationError(text);
+      throw AutomationError(text, IsBusy(hr));
     }
     return Convert(result.get());
   }
@@ -143,8 +199,22 @@ std::string WinDesktopWindows::Title(WindowHandle window) {
                     : std::string();
 }
 
-void WinDesktopWindows::SendClose(WindowHandle window) {
-  ::SendMessageW(AsWindow(window), WM_CLOSE, 0, 0);
+bool WinDesktopWindows::SendClose(WindowHandle window, std::uint64_t timeout_ms) {
+  DWORD_PTR result = 0;
+  const UINT timeout = static_cast<UINT>(std::min<std::uint64_t>(timeout_ms, 0x7FFFFFFF));
+  return ::SendMessageTimeoutW(AsWindow(window), WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG | SMTO_NORMAL,
+                               timeout, &result) != 0;
+}
+
+BusyCallRetry::BusyCallRetry(std::uint64_t deadline_ms)
+    : filter_(com_ptr<IMessageFilter>::attach(new RetryFilter(deadline_ms))) {
+  registered_ = SUCCEEDED(::CoRegisterMessageFilter(filter_.get(), previous_.put()));
+}
+
+BusyCallRetry::~BusyCallRetry() {
+  if (!registered_) return;
+  com_ptr<IMessageFilter> ours;
+  ::CoRegisterMessageFilter(previous_.get(), ours.put());
 }
 
 void WinDesktopWindows::BringWindowToFront(WindowHandle window) {

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "guarda_aplics.h"
+#include "unique_resource.h"
 
 namespace corva::win {
 
@@ -26,11 +27,32 @@ class WinDesktopWindows final : public DesktopWindows {
   bool IsVisible(WindowHandle window) override;
   WindowHandle Owner(WindowHandle window) override;
   std::string Title(WindowHandle window) override;
-  void SendClose(WindowHandle window) override;
+  bool SendClose(WindowHandle window, std::uint64_t timeout_ms) override;
   void BringWindowToFront(WindowHandle window) override;
 
  private:
   HWND main_window_;
+};
+
+// While it lives, the thread's COM calls that a busy application turns away
+// (SERVERCALL_RETRYLATER, SERVERCALL_REJECTED) are made again until `deadline_ms` (on
+// GetTickCount64's clock), as BusyRetryDelayMs says. For a single-threaded apartment; the
+// filter that was registered before is put back at the end.
+class BusyCallRetry {
+ public:
+  explicit BusyCallRetry(std::uint64_t deadline_ms);
+  BusyCallRetry(const BusyCallRetry&) = delete;
+  BusyCallRetry& operator=(const BusyCallRetry&) = delete;
+  ~BusyCallRetry();
+
+  // The filter itself, as COM calls it.
+  IMessageFilter* Filter() const { return filter_.get(); }
+  bool Registered() const { return registered_; }
+
+ private:
+  com_ptr<IMessageFilter> filter_;
+  com_ptr<IMessageFilter> previous_;
+  bool registered_ = false;
 };
 
 class WinSavingHost final : public SavingHost {

@@ -49,6 +49,8 @@ DWORD WINAPI WinOfficeSaver::SavingThread(void* param) {
   const std::shared_ptr<Run> run = *holder;
   try {
     ComApartment apartment;
+    // A busy application's calls are made again within the budget, not failed at once.
+    BusyCallRetry retry(run->started_ms + run->budget_ms);
     {
       std::unique_ptr<OfficeAutomation> automation =
           run->automation ? run->automation() : std::make_unique<WinOfficeAutomation>();

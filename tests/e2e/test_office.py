@@ -1,7 +1,8 @@
 """Saving Office documents before the shutdown, against the stand-in Office
 (tests/office_standin) running beside Corvamon in the same Wine prefix: its dialogs closed first,
 every document saved in its order and place, the applications quit, then the UPS told
-and the Wine session ended; and a call that never returns, which the shutdown outlives."""
+and the Wine session ended; a call that never returns, which the shutdown outlives; and a
+dialog whose program hangs and an application busy for a while, which hold up nothing else."""
 
 import os
 import time
@@ -11,6 +12,7 @@ from test_events import FAILURE, LINE_POWER, wait_entries, wait_label
 from test_shutdown import expect_turnoff, sent_frame_ms, settings, start_monitor
 
 BUDGET_S = 120  # the saving's time budget
+BUSY_MS = 3000  # how long the busy stand-in turns calls away
 THRESHOLD_FRAME = "frame volt=0 period=16667 battery=155 line=1 mode=1"  # 30.00 %
 THRESHOLD_FRAME_HEX = "262626 0000 9B 415C 3131"
 
@@ -150,8 +152,15 @@ def case_threshold_saves_office_then_signals_and_shuts_down(t):
         gap = quits["Excel2"] - quits["Excel1"]
         t.note(f"Excel passes {gap:.2f} s apart")
         t.expect(gap >= 0.5, f"the Excel passes were {gap:.2f} s apart, not 500 ms or more")
-    escapes = [who for _, who, what in journal if what == "window key 27"]
-    t.note(f"Escape reached the Excel windows of {escapes or 'none'}")
+    # Each Excel window got its Escape, before Excel's first call.
+    escapes = [(when, who) for when, who, what in journal if what == "window key 27"]
+    t.expect_equal(sorted(who for _, who in escapes), ["Excel1", "Excel2"],
+                   "the Excel windows the Escape key reached")
+    first_excel_call = next((when for when, who, what in journal if who.startswith("Excel")
+                             and what not in ("dialog WM_CLOSE", "window key 27")), None)
+    t.expect(escapes and first_excel_call is not None
+             and max(when for when, _ in escapes) <= first_excel_call,
+             "an Escape key reached Excel after its first call")
     # The UPS is told after the last Office call.
     if journal and sim.rx_records():
         t.expect(sim.rx_records()[0][2] >= journal[-1][0] - 0.5,
@@ -197,6 +206,66 @@ def case_a_hung_office_call_holds_the_shutdown_no_longer_than_the_budget(t):
     t.expect(not any(who.startswith("Excel") and what != "dialog WM_CLOSE"
                      for _, who, what in journal),
              "Excel was called although the budget went to Word's hung call")
+
+
+def case_a_hung_dialog_and_a_busy_office_hold_up_nothing_else(t):
+    save_dir = os.path.join(t.folder, "Guardar")
+    docs_dir = os.path.join(t.folder, "Documentos")
+    os.makedirs(save_dir)
+    os.makedirs(docs_dir)
+    slides = os.path.join(docs_dir, "Ventas.ppt")
+    documents = [
+        ("hung-owner", "Informe - Microsoft Word"),  # its dialog's WM_CLOSE never returns
+        ("busy", "Word", "1", str(BUSY_MS)),  # turns every call away for a while
+        ("Word", "1", "Documento1", "Documento1"),
+        ("PowerPoint", "1", "Ventas.ppt", windows_path(slides)),
+        ("Excel", "1", "Libro1", "Libro1"),
+    ]
+    sim, program, standin, session = on_battery_at_threshold(t, office_ini(save_dir), documents)
+    sim.send(THRESHOLD_FRAME)
+    session.wait(BUDGET_S + 30, "the frame at the threshold, with a hung dialog and a busy Word")
+    expect_turnoff(t, sim, 5, None)
+    journal = standin.journal()
+    t.note("journal: " + "; ".join(standin.calls()))
+
+    def of(who):
+        return [what for _, w, what in journal if w == who]
+
+    hung = next((when for when, who, what in journal
+                 if who == "hung" and what == "dialog WM_CLOSE"), None)
+    if not t.expect(hung is not None, "the hung owner's dialog was never sent WM_CLOSE"):
+        return
+    after = next((when for when, who, _ in journal if when >= hung and who not in
+                  ("hung", "standin")), None)
+    if t.expect(after is not None, "nothing was called after the hung dialog"):
+        t.note(f"the hung dialog held the saving for {after - hung:.2f} s")
+        t.expect(after - hung < 10, f"the hung dialog held the saving for {after - hung:.1f} s")
+
+    # Word answered after turning its calls away, and its document was saved.
+    word = of("Word1")
+    busy = [what for what in word if what.startswith("busy ")]
+    t.expect(len(busy) >= 2, f"Word never turned a call away: {word}")
+    sf = windows_path(save_dir)
+    t.expect_equal([what for what in word if not what.startswith("busy ")],
+                   ["dialog WM_CLOSE", "Documents", "Count", "Item 1", "Name", "FullName",
+                    f"SaveAs {sf}\\Documento1.doc", "Close", "Quit"], "Word's calls")
+    busy_times = [when for when, who, what in journal
+                  if who == "Word1" and what.startswith("busy ")]
+    if busy_times:
+        t.note(f"Word turned {len(busy_times)} calls away over "
+               f"{busy_times[-1] - busy_times[0]:.2f} s")
+    for who in ("PowerPoint1", "Excel1"):
+        t.expect("Quit" in of(who), f"{who} was not saved and quit: {of(who)}")
+    t.expect(os.path.isfile(os.path.join(save_dir, "Documento1.doc")), "no Documento1.doc")
+    t.expect(os.path.isfile(os.path.join(save_dir, "Libro1.xls")), "no Libro1.xls")
+    t.expect((read_bytes(slides) or b"").startswith(b"stand-in document"),
+             "the presentation was not saved in place")
+    t.expect_equal(of("Excel1").count("window key 27"), 1, "Escape keys in Excel1's window")
+
+    delay = turnoff_delay(t, sim)
+    if t.expect(delay is not None, "no turn-off to measure"):
+        t.note(f"deciding frame to \"%\": {delay:.2f} s")
+        t.expect(delay < BUDGET_S / 2, f"the UPS was told only {delay:.1f} s after the frame")
 
 
 def case_with_no_office_running_the_saving_adds_almost_nothing(t):

@@ -7,7 +7,14 @@
 //   application  instance  name  full-name  [member that never returns]
 // (application is Word, Excel, PowerPoint or Publisher; instance a number, so that one
 // application can run twice; a full name equal to the name is a document never saved), or
-//   application  instance                  an instance with no documents.
+//   application  instance                  an instance with no documents, or
+//   busy  application  instance  MS        that instance turns every call away as busy for MS
+//                                          milliseconds from its first call (RPC_E_SERVERCALL_
+//                                          RETRYLATER and RPC_E_CALL_REJECTED in turn), then
+//                                          answers, or
+//   hung-owner  TITLE                      a main window titled TITLE with an owned dialog, on a
+//                                          thread of its own that stops answering for good when
+//                                          its dialog gets WM_CLOSE (journalled as "hung").
 // Each instance gets a visible main window whose title holds the application's keyword, with
 // an owned dialog, and an application object in the running-object table under its class's
 // CLSID. The ProgIDs are registered under HKLM\Software\Classes. Every call, WM_CLOSE and key
@@ -80,6 +87,33 @@ std::wstring ArgText(const VARIANT& v) {
   return L"?";
 }
 
+struct Document {
+  std::wstring name, full_name, hangs_on;
+};
+
+struct Instance {
+  const AppKind* kind = nullptr;
+  int number = 0;
+  std::vector<Document> documents;
+  HWND main = nullptr;
+  HWND dialog = nullptr;
+  DWORD cookie = 0;
+  bool quit = false;
+  ULONGLONG busy_ms = 0;     // busy this long from the first call
+  ULONGLONG busy_since = 0;  // tick of the first call
+  int turned_away = 0;
+  std::wstring Who() const { return std::wstring(kind->name) + std::to_wstring(number); }
+
+  // While busy, the answer that turns a call away; S_OK once it answers.
+  HRESULT BusyAnswer() {
+    if (busy_ms == 0) return S_OK;
+    const ULONGLONG now = ::GetTickCount64();
+    if (busy_since == 0) busy_since = now;
+    if (now - busy_since >= busy_ms) return S_OK;
+    return ++turned_away % 2 ? RPC_E_SERVERCALL_RETRYLATER : RPC_E_CALL_REJECTED;
+  }
+};
+
 // IDispatch by member name, without a type library.
 class Dispatch : public IDispatch {
  public:
@@ -127,6 +161,10 @@ class Dispatch : public IDispatch {
     for (UINT i = params ? params->cArgs : 0; i > 0; --i) args.push_back(params->rgvarg[i - 1]);
     std::wstring line = members[static_cast<std::size_t>(id - 1)];
     for (const auto& a : args) line += L" " + ArgText(a);
+    if (const HRESULT busy = Owner().BusyAnswer(); FAILED(busy)) {
+      Journal(Who(), L"busy " + line);
+      return busy;
+    }
     Journal(Who(), line);
     VARIANT ignored;
     ::VariantInit(&ignored);
@@ -135,27 +173,13 @@ class Dispatch : public IDispatch {
 
  protected:
   virtual const std::vector<std::wstring>& Members() const = 0;
-  virtual std::wstring Who() const = 0;
+  virtual Instance& Owner() const = 0;
+  std::wstring Who() const { return Owner().Who(); }
   virtual HRESULT Do(const std::wstring& member, const std::vector<VARIANT>& args,
                      VARIANT* result) = 0;
 
  private:
   ULONG refs_ = 1;
-};
-
-struct Document {
-  std::wstring name, full_name, hangs_on;
-};
-
-struct Instance {
-  const AppKind* kind = nullptr;
-  int number = 0;
-  std::vector<Document> documents;
-  HWND main = nullptr;
-  HWND dialog = nullptr;
-  DWORD cookie = 0;
-  bool quit = false;
-  std::wstring Who() const { return std::wstring(kind->name) + std::to_wstring(number); }
 };
 
 void Hang(const Instance& instance, const std::wstring& member) {
@@ -188,7 +212,7 @@ class DocumentObject final : public Dispatch {
     static const std::vector<std::wstring> m{L"Name", L"FullName", L"Save", L"SaveAs", L"Close"};
     return m;
   }
-  std::wstring Who() const override { return instance_.Who(); }
+  Instance& Owner() const override { return instance_; }
   HRESULT Do(const std::wstring& member, const std::vector<VARIANT>& args,
              VARIANT* result) override {
     if (index_ >= instance_.documents.size()) return E_FAIL;
@@ -227,7 +251,7 @@ class CollectionObject final : public Dispatch {
     static const std::vector<std::wstring> m{L"Count", L"Item"};
     return m;
   }
-  std::wstring Who() const override { return instance_.Who(); }
+  Instance& Owner() const override { return instance_; }
   HRESULT Do(const std::wstring& member, const std::vector<VARIANT>& args,
              VARIANT* result) override {
     if (member == L"Count") {
@@ -263,7 +287,7 @@ class ApplicationObject final : public Dispatch {
                                              L"Quit"};
     return m;
   }
-  std::wstring Who() const override { return instance_.Who(); }
+  Instance& Owner() const override { return instance_; }
   HRESULT Do(const std::wstring& member, const std::vector<VARIANT>&, VARIANT* result) override {
     if (member == L"Quit") {
       if (instance_.quit) return S_OK;
@@ -301,6 +325,52 @@ LRESULT CALLBACK StandInProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// A program whose window thread stops answering: its main window looks like an Office
+// application's, and its owned dialog's WM_CLOSE never returns.
+struct HungOwner {
+  std::wstring title;
+  HINSTANCE module = nullptr;
+  HWND dialog = nullptr;
+  corva::win::unique_handle ready{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+LRESULT CALLBACK HungOwnerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* owner = reinterpret_cast<HungOwner*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (owner && msg == WM_CLOSE) {
+    if (hwnd == owner->dialog) {
+      Journal(L"hung", L"dialog WM_CLOSE");
+      ::Sleep(INFINITE);
+    }
+    return 0;
+  }
+  return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+DWORD WINAPI HungOwnerThread(void* param) {
+  auto* owner = static_cast<HungOwner*>(param);
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = HungOwnerProc;
+  wc.hInstance = owner->module;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = L"CorvaHungOwner";
+  ::RegisterClassW(&wc);
+  HWND main =
+      ::CreateWindowExW(0, wc.lpszClassName, owner->title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                        400, 20, 360, 200, nullptr, nullptr, owner->module, nullptr);
+  ::SetWindowLongPtrW(main, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+  owner->dialog = ::CreateWindowExW(WS_EX_DLGMODALFRAME, wc.lpszClassName, L"Confirmar",
+                                    WS_POPUP | WS_CAPTION | WS_VISIBLE, 440, 60, 240, 120, main,
+                                    nullptr, owner->module, nullptr);
+  ::SetWindowLongPtrW(owner->dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+  ::SetEvent(owner->ready.get());
+  MSG msg;
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  return 0;
+}
+
 void RegisterProgIds() {
   for (const auto& app : kApps) {
     wchar_t clsid[64];
@@ -335,12 +405,26 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
   if (!setup) return 3;
   std::map<std::wstring, std::unique_ptr<Instance>> instances;  // "Word1" -> instance
   std::vector<Instance*> order;
+  // Left to the end of the process, as their threads are.
+  std::vector<HungOwner*> hung_owners;
+  std::map<std::wstring, ULONGLONG> busy;  // "Word1" -> milliseconds
   std::string raw;
   while (std::getline(setup, raw)) {
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
     if (raw.empty() || raw[0] == '#') continue;
     const auto fields = SplitTabs(Widen(raw));
     if (fields.size() < 2) continue;
+    if (fields[0] == L"hung-owner") {
+      hung_owners.push_back(new HungOwner);
+      hung_owners.back()->title = fields[1];
+      hung_owners.back()->module = module;
+      continue;
+    }
+    if (fields[0] == L"busy") {
+      if (fields.size() < 4) return 4;
+      busy[fields[1] + fields[2]] = std::stoull(fields[3]);
+      continue;
+    }
     const AppKind* kind = nullptr;
     for (const auto& app : kApps) {
       if (fields[0] == app.name) kind = &app;
@@ -368,6 +452,17 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = L"CorvaOfficeStandIn";
   ::RegisterClassW(&wc);
+
+  for (auto& [who, ms] : busy) {
+    if (auto found = instances.find(who); found != instances.end()) found->second->busy_ms = ms;
+  }
+
+  // Each hung owner lives on a thread of its own.
+  for (HungOwner* owner : hung_owners) {
+    corva::win::unique_handle thread(
+        ::CreateThread(nullptr, 0, HungOwnerThread, owner, 0, nullptr));
+    if (!thread || ::WaitForSingleObject(owner->ready.get(), 10000) != WAIT_OBJECT_0) return 7;
+  }
 
   int y = 0;
   for (Instance* instance : order) {

@@ -24,6 +24,7 @@ struct FakeInstance {
   bool stays = false;      // Quit answers, but the instance never goes away
   int quit_cost_ms = 0;    // how long Quit takes
   bool quit = false;
+  int busy_calls = 0;  // the next calls that are turned away because it is busy
 };
 
 class FakeOfficeWorld;
@@ -62,6 +63,7 @@ class FakeOfficeWorld : public OfficeAutomation, public DesktopWindows, public S
     std::string title;
     WindowHandle owner = 0;
     bool visible = true;
+    bool hung = false;  // its thread never handles a message
   };
   std::vector<WindowHandle> EnumTopWindows() override {
     std::vector<WindowHandle> all;
@@ -76,9 +78,16 @@ class FakeOfficeWorld : public OfficeAutomation, public DesktopWindows, public S
   bool IsVisible(WindowHandle h) override { return Find(h) && Find(h)->visible; }
   WindowHandle Owner(WindowHandle h) override { return Find(h) ? Find(h)->owner : 0; }
   std::string Title(WindowHandle h) override { return Find(h) ? Find(h)->title : ""; }
-  void SendClose(WindowHandle h) override {
+  bool SendClose(WindowHandle h, std::uint64_t timeout_ms) override {
+    close_timeouts.push_back(timeout_ms);
+    if (Find(h) && Find(h)->hung) {
+      now_ms += timeout_ms;  // waits the whole time, then gives up
+      journal.push_back("WM_CLOSE unanswered " + Title(h));
+      return false;
+    }
     journal.push_back("WM_CLOSE " + Title(h));
     std::erase_if(windows, [h](auto& w) { return w.handle == h; });
+    return true;
   }
   void BringWindowToFront(WindowHandle h) override { journal.push_back("front " + Title(h)); }
 
@@ -89,7 +98,7 @@ class FakeOfficeWorld : public OfficeAutomation, public DesktopWindows, public S
     now_ms += static_cast<std::uint64_t>(ms);
   }
   void DoEvents() override { ++do_events; }
-  bool NameTaken(const std::string& path) override { return taken.count(path) != 0; }
+  bool NameTaken(const std::string& path) override { return all_taken || taken.count(path) != 0; }
 
   // The keyboard.
   void KeybdEvent(std::uint8_t vk, std::uint32_t flags) override {
@@ -105,7 +114,9 @@ class FakeOfficeWorld : public OfficeAutomation, public DesktopWindows, public S
   Journal journal;
   std::vector<std::string> attaches;
   std::set<std::string> taken;
+  bool all_taken = false;
   std::vector<int> pauses;
+  std::vector<std::uint64_t> close_timeouts;
   std::uint64_t now_ms = 1'000'000;
   int do_events = 0;
   // A call that takes this long (member -> ms), to spend the budget.
@@ -117,6 +128,11 @@ AutomationValue FakeObject::Call(std::string_view member, const std::vector<Auto
   for (const auto& arg : args) {
     line += " " + (std::holds_alternative<std::string>(arg) ? std::get<std::string>(arg)
                                                            : std::to_string(std::get<std::int32_t>(arg)));
+  }
+  if (instance_.busy_calls > 0) {
+    --instance_.busy_calls;
+    world_.journal.push_back(instance_.app + " busy");
+    throw AutomationError(std::string(member) + " turned away", true);
   }
   world_.journal.push_back(line);
   if (auto slow = world_.slow_members.find(std::string(member)); slow != world_.slow_members.end()) {
@@ -178,6 +194,24 @@ class GuardaAplicsTest : public ::testing::Test {
     auto it = std::find(world.journal.begin(), world.journal.end(), line);
     return it == world.journal.end() ? -1 : it - world.journal.begin();
   }
+  // Every line is in the journal, each after the one before it.
+  ::testing::AssertionResult InOrder(const std::vector<std::string>& lines) {
+    std::ptrdiff_t last = -1;
+    for (const auto& line : lines) {
+      const auto at = IndexOf(line);
+      if (at < 0) return ::testing::AssertionFailure() << "no \"" << line << "\"";
+      if (at <= last) return ::testing::AssertionFailure() << "\"" << line << "\" too early";
+      last = at;
+    }
+    return ::testing::AssertionSuccess();
+  }
+  std::vector<std::string> Starting(const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& line : world.journal) {
+      if (line.starts_with(prefix)) out.push_back(line);
+    }
+    return out;
+  }
 
   FakeOfficeWorld world;
   cSendKeys keys{world, "Corvamon"};
@@ -216,6 +250,7 @@ TEST_F(GuardaAplicsTest, DialogsCloseFirstThenDocumentsAreSavedBackwardsAndAppsQ
 
   EXPECT_EQ(world.journal.front(), "WM_CLOSE Guardar como");
   EXPECT_EQ(IndexOf("WM_CLOSE Notas"), -1);  // owned by a window without a keyword
+  EXPECT_EQ(IndexOf("WM_CLOSE Mensaje oculto"), -1);  // not visible
   EXPECT_EQ(Of("Word"), (Journal{"Word Documents", "Word Count",
                                  "Word Item 3", "Word Name", "Word FullName",
                                  "Word SaveAs D:\\Guardar\\Documento1.doc", "Word Close",
@@ -230,15 +265,100 @@ TEST_F(GuardaAplicsTest, DialogsCloseFirstThenDocumentsAreSavedBackwardsAndAppsQ
   EXPECT_NE(IndexOf("PowerPoint Quit"), -1);
   // Escape reaches each Excel window before Excel's pass; then one pass per instance and a
   // last one that finds none, 500 ms apart.
-  const auto escape = IndexOf("key 27 3");
-  EXPECT_LT(IndexOf("front Microsoft Excel - Libro1"), IndexOf("key 27 1"));
-  EXPECT_LT(escape, IndexOf("Excel WorkBooks"));
-  EXPECT_GT(escape, IndexOf("PowerPoint Quit"));
+  EXPECT_TRUE(InOrder({"PowerPoint Quit", "front Microsoft Excel - Libro1", "key 27 1", "key 27 3",
+                       "Excel WorkBooks"}));
   EXPECT_NE(IndexOf("Excel SaveAs D:\\Guardar\\Libro1.xls"), -1);
   EXPECT_NE(IndexOf("Excel Save"), -1);
   EXPECT_EQ(saver.ExcelPasses(), 3);
   EXPECT_EQ(world.pauses, (std::vector<int>{200, 200, 500, 500}));
   EXPECT_EQ(std::count(world.journal.begin(), world.journal.end(), "Excel Quit"), 2);
+}
+
+TEST_F(GuardaAplicsTest, TheWindowScansKeepToTheirRules) {
+  world.windows = {
+      {1, "Microsoft Excel - Corvamon"},  // the monitor's own, whatever its title says
+      {2, "Ayuda", 1},
+      {10, "Documento1 - Microsoft Word"},
+      {11, "Guardar como", 10},
+      {12, "Mensaje oculto", 10, false},
+      {20, "Microsoft Word - Buscar", 99},  // owned itself: not a main window
+      {21, "Opciones", 20},
+      {30, "Libro1.xls - Excel"},  // a main window for the dialogs, but no Escape
+      {31, "Formato de celdas", 30},
+      {40, "Microsoft Excel - Cuentas.xls"},
+  };
+  Saver().SaveAllOffice();
+  EXPECT_EQ(Starting("WM_CLOSE"),
+            (std::vector<std::string>{"WM_CLOSE Guardar como", "WM_CLOSE Formato de celdas"}));
+  EXPECT_EQ(Starting("front"), std::vector<std::string>{"front Microsoft Excel - Cuentas.xls"});
+  EXPECT_EQ(Starting("key"), (std::vector<std::string>{"key 27 1", "key 27 3"}));
+}
+
+TEST_F(GuardaAplicsTest, AHungDialogCostsOneBoundedWaitAndTheOthersAreStillSaved) {
+  world.windows = {{10, "Informe - Microsoft Word"},
+                   {11, "Guardar como", 10, true, true},
+                   {20, "Microsoft PowerPoint - [Ventas.ppt]"},
+                   {21, "Abrir", 20}};
+  world.instances = {{"Word", {{"Documento1", "Documento1"}}},
+                     {"PowerPoint", {{"Ventas.ppt", "C:\\P\\Ventas.ppt"}}}};
+  const std::uint64_t start = world.now_ms;
+  GuardaAplics saver = Saver();
+  saver.SaveAllOffice();
+  EXPECT_FALSE(saver.BudgetSpent());
+  EXPECT_TRUE(InOrder({"WM_CLOSE unanswered Guardar como", "WM_CLOSE Abrir",
+                       "Word SaveAs D:\\Guardar\\Documento1.doc", "Word Quit", "PowerPoint Save",
+                       "PowerPoint Quit"}));
+  ASSERT_EQ(world.close_timeouts.size(), 2u);
+  for (const auto timeout : world.close_timeouts) {
+    EXPECT_GT(timeout, 0u);
+    EXPECT_LE(timeout, 10'000u) << "a few seconds per window";
+  }
+  EXPECT_LT(world.now_ms - start, kSavingBudgetMs / 4);
+
+  // The wait never runs past the budget.
+  world.journal.clear();
+  world.close_timeouts.clear();
+  world.windows = {{10, "Informe - Microsoft Word"}, {11, "Guardar como", 10, true, true}};
+  saver.SaveAllOffice(world.now_ms, 1000);
+  ASSERT_EQ(world.close_timeouts.size(), 1u);
+  EXPECT_LE(world.close_timeouts[0], 1000u);
+  EXPECT_TRUE(saver.BudgetSpent());
+}
+
+TEST_F(GuardaAplicsTest, ABusyApplicationIsCalledAgainUntilItAnswersWithinTheBudget) {
+  world.instances = {{"Word", {{"Carta.doc", "C:\\Carta.doc"}}, false, 0, false, 6},
+                     {"PowerPoint", {{"Ventas.ppt", "C:\\P\\Ventas.ppt"}}}};
+  GuardaAplics saver = Saver();
+  saver.SaveAllOffice();
+  EXPECT_EQ(saver.BusyRetries(), 6);
+  EXPECT_EQ(std::count(world.journal.begin(), world.journal.end(), "Word busy"), 6);
+  EXPECT_TRUE(
+      InOrder({"Word Documents", "Word Save", "Word Close", "Word Quit", "PowerPoint Quit"}));
+  EXPECT_EQ(world.pauses.size(), 6u);
+  for (const int pause : world.pauses) EXPECT_GT(pause, 0);
+
+  // Busy for good: the calls go on until the budget ends, and not past it.
+  world.journal.clear();
+  world.attaches.clear();
+  world.instances = {{"Word", {{"Carta.doc", "C:\\Carta.doc"}}, false, 0, false, 1'000'000},
+                     {"PowerPoint", {{"Ventas.ppt", "C:\\P\\Ventas.ppt"}}}};
+  const std::uint64_t start = world.now_ms;
+  saver.SaveAllOffice(start, 5000);
+  EXPECT_TRUE(saver.BudgetSpent());
+  EXPECT_GT(saver.BusyRetries(), 1);
+  EXPECT_LE(world.now_ms, start + 5000);
+  EXPECT_EQ(world.attaches, std::vector<std::string>{"Word.Application"});
+  EXPECT_EQ(IndexOf("Word Documents"), -1);
+}
+
+TEST_F(GuardaAplicsTest, NoEscapeGoesOutOnceTheBudgetIsSpent) {
+  world.windows = {{20, "Microsoft Excel - Libro1"}, {21, "Microsoft Excel - Libro2"}};
+  GuardaAplics saver = Saver();
+  // Spent during the pause before the first window's key.
+  saver.SaveAllOffice(world.now_ms, kEditModePauseMs / 2);
+  EXPECT_TRUE(saver.BudgetSpent());
+  EXPECT_EQ(Starting("front"), std::vector<std::string>{"front Microsoft Excel - Libro1"});
+  EXPECT_TRUE(Starting("key").empty());
 }
 
 TEST_F(GuardaAplicsTest, AnErrorEndsThatPassOnlyAndPublisherForgivesOne) {
@@ -308,6 +428,18 @@ TEST_F(GuardaAplicsTest, SaveNamesCountUpFromTheLeadingTextAndStayInTheFolder) {
             "D:\\Guardar\\Q1_Q2_ _ventas_ _a_b___.xls");
   EXPECT_EQ(saver.MakeSaveName("con", ".pub"), "D:\\Guardar\\con_.pub");
   EXPECT_EQ(saver.MakeSaveName("Presentación1", ".ppt"), "D:\\Guardar\\Presentación1.ppt");
+  // Numbered names come from the safe name too.
+  world.taken.insert("D:\\Guardar\\.._.._x1.doc");
+  EXPECT_EQ(saver.MakeSaveName("..\\..\\x1", ".doc"), "D:\\Guardar\\.._.._x2.doc");
+  // Every name taken, up to the highest counter: none.
+  world.all_taken = true;
+  GuardaAplics short_count({world, world, world, keys}, "D:\\Guardar\\", 50);
+  EXPECT_EQ(short_count.MakeSaveName("Libro1", ".xls"), "");
+  world.all_taken = false;
+  world.taken = {"D:\\Guardar\\Libro1.xls"};
+  for (int k = 1; k < 50; ++k)
+    world.taken.insert("D:\\Guardar\\Libro" + std::to_string(k) + ".xls");
+  EXPECT_EQ(short_count.MakeSaveName("Libro1", ".xls"), "D:\\Guardar\\Libro50.xls");
 
   EXPECT_EQ(LeadingNonDigits("Libro12"), "Libro");
   EXPECT_EQ(LeadingNonDigits("Informe"), "Informe");

@@ -92,6 +92,87 @@ TEST(WinOfficeSaver, WithNoOfficeRunningTheSavingIsQuickAndComplete) {
               static_cast<unsigned long long>(saver.LastSavingMs()));
 }
 
+// A window on a thread of its own that takes `hang_ms` to handle WM_CLOSE.
+struct SlowWindow {
+  DWORD hang_ms = 0;
+  HWND window = nullptr;
+  unique_handle ready{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+LRESULT CALLBACK SlowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_CLOSE) {
+    auto* slow = reinterpret_cast<SlowWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    ::Sleep(slow->hang_ms);
+    ::DestroyWindow(hwnd);
+    return 0;
+  }
+  if (msg == WM_DESTROY) ::PostQuitMessage(0);
+  return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+DWORD WINAPI SlowWindowThread(void* param) {
+  auto* slow = static_cast<SlowWindow*>(param);
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = SlowWindowProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"CorvaSlowWindow";
+  ::RegisterClassW(&wc);
+  slow->window = ::CreateWindowExW(0, wc.lpszClassName, L"Lento", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                   nullptr, wc.hInstance, nullptr);
+  ::SetWindowLongPtrW(slow->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(slow));
+  ::SetEvent(slow->ready.get());
+  MSG msg;
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+  return 0;
+}
+
+TEST(WinDesktopWindows, AWindowSlowToCloseIsWaitedForNoLongerThanItsTimeout) {
+  SlowWindow slow;
+  slow.hang_ms = 6000;
+  unique_handle thread(::CreateThread(nullptr, 0, SlowWindowThread, &slow, 0, nullptr));
+  ASSERT_TRUE(thread);
+  ASSERT_EQ(::WaitForSingleObject(slow.ready.get(), 10000), WAIT_OBJECT_0);
+  WinDesktopWindows windows(nullptr);
+  const ULONGLONG t0 = ::GetTickCount64();
+  const bool closed = windows.SendClose(reinterpret_cast<WindowHandle>(slow.window), 500);
+  const ULONGLONG took = ::GetTickCount64() - t0;
+  EXPECT_FALSE(closed);
+  EXPECT_GE(took, 400u);
+  EXPECT_LT(took, 3000u) << "the wait outlasted its timeout";
+  // The window closes in the end, and its thread with it.
+  EXPECT_EQ(::WaitForSingleObject(thread.get(), 15000), WAIT_OBJECT_0);
+}
+
+TEST(BusyCallRetry, RetriesABusyCallUntilTheDeadlineThenCancelsIt) {
+  ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    BusyCallRetry retry(::GetTickCount64() + 60000);
+    ASSERT_TRUE(retry.Registered());
+    IMessageFilter* filter = retry.Filter();
+    com_ptr<IMessageFilter> current;
+    ::CoRegisterMessageFilter(nullptr, current.put());
+    EXPECT_EQ(current.get(), filter) << "not the thread's filter";
+    ::CoRegisterMessageFilter(current.get(), nullptr);
+    for (const DWORD reject : {SERVERCALL_RETRYLATER, SERVERCALL_REJECTED}) {
+      const DWORD answer = filter->RetryRejectedCall(nullptr, 1000, reject);
+      EXPECT_NE(answer, static_cast<DWORD>(-1)) << "a busy call was cancelled";
+      EXPECT_LE(answer, 5000u);
+    }
+    EXPECT_EQ(filter->HandleInComingCall(CALLTYPE_TOPLEVEL, nullptr, 0, nullptr),
+              static_cast<DWORD>(SERVERCALL_ISHANDLED));
+  }
+  {
+    BusyCallRetry spent(::GetTickCount64() - 1);
+    EXPECT_EQ(spent.Filter()->RetryRejectedCall(nullptr, 1000, SERVERCALL_RETRYLATER),
+              static_cast<DWORD>(-1));
+  }
+  // The thread's filter before them is back.
+  com_ptr<IMessageFilter> current;
+  ::CoRegisterMessageFilter(nullptr, current.put());
+  EXPECT_FALSE(current);
+  ::CoUninitialize();
+}
+
 TEST(WinSavingHost, HiddenAndSystemFilesAndFoldersAreTaken) {
   const std::wstring folder = TempFolder(L"corva_taken");
   const std::wstring hidden = folder + L"\\Documento1.doc";

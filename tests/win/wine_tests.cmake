@@ -11,5 +11,5 @@ corva_add_win_script(win.serial_turnoff ${CMAKE_SOURCE_DIR}/tests/win/run_turnof
                      ${CMAKE_BINARY_DIR}/tools/upssim/upssim
                      ${CORVA_WIN_BUILD_DIR}/tests/win/win_turnoff_tests.exe TIMEOUT 180)
 corva_add_win_test(win.office_saving tests/win/win_tests.exe
-                   --gtest_filter=WinOfficeSaver*:WinSavingHost*:WinKeys* TIMEOUT 180)
+                   --gtest_filter=WinOfficeSaver*:WinSavingHost*:WinKeys*:WinDesktopWindows*:BusyCallRetry* TIMEOUT 180)
 corva_add_win_test(win.lumbra tests/win/lumbra_tests.exe TIMEOUT 300)
