@@ -17,14 +17,19 @@ using namespace corva::net;
 
 namespace {
 
-NetworkSettings Settings() {
+NetworkSettings MakeSettings(bool with_password) {
   NetworkSettings s;
   s.Servidor = true;
   s.Usuario = "mon";
-  s.Clave = "secreto";
+  s.Clave = with_password ? "secreto" : "";
   s.Permitidos = AllowList{false, {*ParseCidrBlock("10.0.0.0/8"), *ParseCidrBlock("::1/128")}};
   return s;
 }
+
+const NetworkSettings kAccount = MakeSettings(true);
+// The same traffic goes to a server without an account: nobody may ever log in there.
+const NetworkSettings kNoAccount = MakeSettings(false);
+const IpAddress kFollowers[2] = {IpAddress::V4(10, 1, 2, 3), *ParseIpAddress("::1")};
 
 }  // namespace
 
@@ -45,11 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   Millis now = 50'000;
-  NetServerCore core{Settings(), [&] { return now; }};
-  // The same traffic to a server without an account: nobody may ever log in there.
-  NetworkSettings no_account = Settings();
-  no_account.Clave.clear();
-  NetServerCore locked{no_account, [&] { return now; }};
+  NetServerCore core{kAccount, [&] { return now; }};
+  NetServerCore locked{kNoAccount, [&] { return now; }};
   bool slot_open[4] = {};
   Millis last_frame = -1;
 
@@ -97,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t end = i;
     while (end < size && (data[end] == 0 || data[end] > 6)) ++end;
     if (!slot_open[current]) {
-      const IpAddress peer = current % 2 ? *ParseIpAddress("::1") : IpAddress::V4(10, 1, 2, 3);
+      const IpAddress& peer = kFollowers[current % 2];
       const auto admitted = core.Admit(peer);
       if (admitted.result != NetServerCore::Admission::Accepted) std::abort();
       if (locked.Admit(peer).slot != admitted.slot) std::abort();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "nut_server.h"
+#include "network_settings_file.h"
 #include "nut_server_core.h"
 #include "socket_handle.h"
 
@@ -205,6 +206,29 @@ TEST(NutServerLimits, RefusedAddressAndTakenPort) {
   ASSERT_EQ(started.failures.size(), 1u);
   EXPECT_EQ(started.failures[0].error, WSAEADDRINUSE);
   EXPECT_NE(started.failures[0].Text().find("127.0.0.1"), std::string::npos);
+}
+
+TEST(NetworkSettingsFile, ReadsTheRedSectionWithItsOwnDefaults) {
+  char folder[MAX_PATH] = {};
+  ASSERT_NE(::GetTempPathA(MAX_PATH, folder), 0u);
+  const std::string path = std::string(folder) + "corva_red_test.ini";
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  ASSERT_TRUE(f);
+  std::fputs(
+      "[Apaga]\nApagaTNX=1\n[Red]\nServidor=1\nEsperaSecundarios=0\n"
+      "Permitidos=127.0.0.1/32, ::1/128\nClave=la clave\n",
+      f);
+  std::fclose(f);
+  const NetworkSettings s = corva::net::win::ReadNetworkSettings(path);
+  std::remove(path.c_str());
+  EXPECT_TRUE(s.Servidor);
+  EXPECT_EQ(s.Puerto, kDefaultPort);  // missing: the default
+  EXPECT_EQ(s.EsperaSecundarios, 0);  // written: no wait
+  EXPECT_EQ(s.Nombre, "ups");
+  EXPECT_EQ(s.Permitidos.networks.size(), 2u);
+  EXPECT_EQ(s.Clave, "la clave");
+  EXPECT_EQ(corva::net::win::ReadNetworkSettings(path + ".none").EsperaSecundarios,
+            kDefaultFollowerWaitSeconds);
 }
 
 int main(int argc, char** argv) {
