@@ -94,7 +94,8 @@ Millis NutServer::Now() {
 
 StartResult NutServer::Start() {
   StartResult result;
-  if (loop_) return result;
+  // With Servidor off nothing listens.
+  if (loop_ || !settings_.Servidor) return result;
   auto loop = std::make_unique<Loop>(settings_);
   if (!loop->winsock.ok()) {
     result.failures.push_back({"Winsock", settings_.Puerto, loop->winsock.error()});
@@ -116,10 +117,6 @@ StartResult NutServer::Start() {
       fail(::WSAGetLastError());
       continue;
     }
-    // No other program may take the same port on the same address while Corvamon holds it.
-    BOOL yes = TRUE;
-    ::setsockopt(s.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
-                 sizeof yes);
     if (ip.v6) {
       DWORD only = 1;
       ::setsockopt(s.get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&only),

@@ -45,7 +45,7 @@ class NutServer {
   // Stops the thread and closes every socket.
   ~NutServer();
 
-  // Opens the listening sockets and starts the thread. Call once.
+  // Opens the listening sockets and starts the thread; does nothing with Servidor off. Call once.
   StartResult Start();
   // Ends the thread (clients are disconnected); safe to call more than once.
   void Stop();

@@ -198,6 +198,12 @@ TEST(NutServerLimits, RefusedAddressAndTakenPort) {
   Client c(refusing.BoundPort());
   EXPECT_EQ(c.Line(), "<closed>");  // closed at once, not a byte said
 
+  NetworkSettings off = LoopbackSettings();
+  off.Servidor = false;
+  NutServer quiet(off);
+  EXPECT_FALSE(quiet.Start().listening);
+  EXPECT_EQ(quiet.BoundPort(), 0);
+
   NetworkSettings same = LoopbackSettings();
   same.Puerto = refusing.BoundPort();
   NutServer second(same);
