@@ -275,7 +275,12 @@ void NutServer::Run() {
       const int slot = role;
       Client& c = loop.clients[slot];
       if (!c.socket || c.socket.get() != fds[i].fd) continue;
-      if (happened & (POLLRDNORM | POLLHUP | POLLERR)) {
+      if (c.closing && (happened & (POLLHUP | POLLERR))) {
+        close_client(slot);
+        continue;
+      }
+      // A connection that is ending is not read any more: its last answer is all it gets.
+      if (!c.closing && (happened & (POLLRDNORM | POLLHUP | POLLERR))) {
         char buffer[4096];
         const int got = ::recv(c.socket.get(), buffer, sizeof buffer, 0);
         if (got == 0 || (got < 0 && ::WSAGetLastError() != WSAEWOULDBLOCK)) {
