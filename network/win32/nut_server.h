@@ -3,6 +3,15 @@
 // monitor publishes a snapshot after each decoded frame or link change, marks the decided
 // shutdown and asks how many followers are logged in; none of these waits on the network thread
 // beyond a short copy under a lock.
+//
+// How the monitor uses it:
+//   NutServer server(ReadNetworkSettings(settings_path));   // network_settings_file.h
+//   for (auto& f : server.Start().failures) /* debug output f.Text(); tell the user once */;
+//   after each decoded frame or link change: server.Publish(snapshot), with
+//     snapshot.last_frame_ms = NutServer::Now() at the frame;
+//   when the shutdown is decided: server.MarkForcedShutdown();
+//   before the UPS is told to switch off: wait while server.LoggedInFollowers() > 0, at most
+//     EsperaSecundarios seconds (a timer, never a blocking wait on the window's thread).
 
 #include <atomic>
 #include <cstdint>
