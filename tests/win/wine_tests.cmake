@@ -13,3 +13,6 @@ corva_add_win_script(win.serial_turnoff ${CMAKE_SOURCE_DIR}/tests/win/run_turnof
 corva_add_win_test(win.office_saving tests/win/win_tests.exe
                    --gtest_filter=WinOfficeSaver*:WinSavingHost*:WinKeys*:WinDesktopWindows*:BusyCallRetry* TIMEOUT 180)
 corva_add_win_test(win.lumbra tests/win/lumbra_tests.exe TIMEOUT 300)
+corva_add_win_test(win.nut_server tests/win/nut_server_tests.exe TIMEOUT 180)
+corva_add_win_script(win.nut_upsc ${CMAKE_SOURCE_DIR}/tests/win/run_upsc_check.sh
+                     ${CORVA_WIN_BUILD_DIR}/tests/win/nut_server_tests.exe TIMEOUT 180)
