@@ -255,6 +255,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   for (const Entry& e : collect.entries) {
     if (Failed(WriteStreamValue(out, e.name, e.value))) std::abort();
+    if (e.value.type != StreamType::Object) continue;
     out.bytes.push_back(static_cast<std::uint8_t>(e.object.size()));
     out.bytes.insert(out.bytes.end(), e.object.begin(), e.object.end());
   }
