@@ -109,16 +109,25 @@ FormParseResult ParseFormDescription(std::string_view text) {
       field = value.text;
       return true;
     };
+    // A place is a window's position or size: it fits 16 bits (sizes are never negative), so
+    // every sum and scaling the container makes of it stays in range.
+    bool in_range = true;
+    auto place = [&](int& field, int lowest) {
+      if (!number(field)) return false;
+      in_range = field >= lowest && field <= kMaxPlace;
+      return true;
+    };
     bool ok = true;
     if (name == "id") ok = number(r.id);
-    else if (name == "left") ok = number(r.left);
-    else if (name == "top") ok = number(r.top);
-    else if (name == "width") ok = number(r.width);
-    else if (name == "height") ok = number(r.height);
+    else if (name == "left") ok = place(r.left, kMinPlace);
+    else if (name == "top") ok = place(r.top, kMinPlace);
+    else if (name == "width") ok = place(r.width, 0);
+    else if (name == "height") ok = place(r.height, 0);
     else if (name == "tag") ok = str(r.tag);
     else if (name == "tooltiptext") ok = str(r.tooltiptext);
     else r.properties.emplace_back(name, std::move(value));
     if (!ok) return fail("\"" + name + "\" has a value of the wrong kind");
+    if (!in_range) return fail("\"" + name + "\" is out of range");
   }
   return result;
 }

@@ -8,7 +8,8 @@
 //   res:210      a picture: the bitmap resource 210 of the program
 //   &H8000000F   a number in hexadecimal; -12, 48 in decimal
 //   True, False  a switch
-// Lines starting with ";" are comments.
+// Lines starting with ";" are comments. Places (left, top, width, height) are 16-bit numbers,
+// sizes from 0.
 
 #include <cstdint>
 #include <optional>
@@ -17,6 +18,10 @@
 #include <vector>
 
 namespace corva {
+
+// The range of left, top, width and height (width and height from 0).
+inline constexpr int kMinPlace = -32768;
+inline constexpr int kMaxPlace = 32767;
 
 struct FormValue {
   enum class Kind { Text, Number, Switch, Picture };

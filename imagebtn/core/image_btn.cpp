@@ -142,6 +142,8 @@ Status ImageBtn::ReadProperties(PropertyBagPort& bag) {
     return s;
   if (Failed(s = bag.ReadText("ToolTipText", text))) return s;
   f_.SavedToolTipText = text ? *text : host_.ToolTipText();
+  // Without an extender nobody else keeps the text: the control takes it back itself.
+  if (text && !host_.HasExtender()) return host_.SetToolTipText(*text);
   return kOk;
 }
 
@@ -175,8 +177,11 @@ Status ImageBtn::WriteProperties(PropertyBagPort& bag) const {
   const OleColor ambient = host_.AmbientForeColor();
   if (Failed(s = write_color("ToolTipBackColor", f_.tooltip_back_color, ambient))) return s;
   if (Failed(s = write_color("ToolTipForeColor", f_.tooltip_fore_color, ambient))) return s;
+  // The container restores its extender's text itself, so only a change is stored; a text the
+  // control keeps itself is stored whenever there is one, like its other properties.
   const std::wstring tip = host_.ToolTipText();
-  if (tip != f_.SavedToolTipText && Failed(s = bag.WriteText("ToolTipText", tip))) return s;
+  const std::wstring& unchanged = host_.HasExtender() ? f_.SavedToolTipText : std::wstring();
+  if (tip != unchanged && Failed(s = bag.WriteText("ToolTipText", tip))) return s;
   return kOk;
 }
 
@@ -316,6 +321,7 @@ Status ImageBtn::OnMouseMove(std::int16_t button, std::int16_t shift, float x, f
   }
   host_.HideToolTip();  // the timer stops itself at its next tick
   host_.ReleaseCapture();
+  down_buttons_ = 0;  // a press dragged out is no longer a click
   if (Status s = SetState(kStateNormal); Failed(s)) return s;
   host_.RaiseEvent(Event::MouseLeave);
   return kOk;
@@ -324,6 +330,22 @@ Status ImageBtn::OnMouseMove(std::int16_t button, std::int16_t shift, float x, f
 Status ImageBtn::OnClick() {
   if (Status s = SetState(kStateNormal); Failed(s)) return s;
   if (f_.enabled) host_.RaiseEvent(Event::Click);
+  return kOk;
+}
+
+Status ImageBtn::OnButtonDown(std::int16_t button, std::int16_t shift, float x, float y) {
+  down_buttons_ = static_cast<std::int16_t>(down_buttons_ | button);
+  return OnMouseDown(button, shift, x, y);
+}
+
+Status ImageBtn::OnButtonUp(std::int16_t button, std::int16_t shift, float x, float y,
+                            float width, float height) {
+  const bool was_down = (down_buttons_ & button) != 0;
+  down_buttons_ = static_cast<std::int16_t>(down_buttons_ & ~button);
+  if (Status s = OnMouseUp(button, shift, x, y); Failed(s)) return s;
+  if (!host_.HasWindow()) return kOk;  // closed by a MouseUp handler: nothing more happens
+  const bool inside = 0 <= x && x < width && 0 <= y && y < height;
+  if (button == 1 && was_down && inside) return OnClick();
   return kOk;
 }
 

@@ -34,7 +34,9 @@ class ImageBtnHost {
   virtual Status PropertyChanged(Prop property) = 0;
   virtual OleColor AmbientForeColor() = 0;
   virtual bool AmbientUserMode() = 0;
-  virtual std::wstring ToolTipText() = 0;  // the extender's
+  // The extender's ToolTipText; the control's own copy when the container offers no extender.
+  virtual bool HasExtender() = 0;
+  virtual std::wstring ToolTipText() = 0;
   virtual Status SetToolTipText(const std::wstring& text) = 0;
   virtual void RaiseEvent(Event event, std::int16_t button = 0, std::int16_t shift = 0,
                           float x = 0, float y = 0) = 0;
@@ -45,6 +47,8 @@ class ImageBtnHost {
   virtual void SetCapture() = 0;
   virtual void ReleaseCapture() = 0;
   virtual bool HoldsCapture() = 0;  // GetCapture() is this control's window
+  // The control still has its window: an event handler may have closed the control.
+  virtual bool HasWindow() = 0;
   // tmrToolTip and the shared tooltip window.
   virtual void StartToolTipTimer() = 0;
   virtual void StopToolTipTimer() = 0;
@@ -134,6 +138,14 @@ class ImageBtn {
   Status OnMouseMove(std::int16_t button, std::int16_t shift, float x, float y, float width,
                      float height);
   Status OnClick();
+  // A mouse button as the control window gets it. The release raises MouseUp; a left press
+  // released over the control (0 <= x < width, 0 <= y < height) then makes the click, unless
+  // the press was cancelled (dragged out, or the capture went elsewhere) or a MouseUp handler
+  // closed the control.
+  Status OnButtonDown(std::int16_t button, std::int16_t shift, float x, float y);
+  Status OnButtonUp(std::int16_t button, std::int16_t shift, float x, float y, float width,
+                    float height);
+  void OnCaptureLost() { down_buttons_ = 0; }
   Status OnKeyDown(std::int16_t key_code, std::int16_t shift);
   Status OnKeyUp(std::int16_t key_code, std::int16_t shift);
   Status OnGotFocus();
@@ -156,6 +168,7 @@ class ImageBtn {
   ImageBtnHost& host_;
   ImageBtnFields f_;
   std::wstring tooltip_tag_;
+  std::int16_t down_buttons_ = 0;  // buttons pressed on the control: their release may click
 };
 
 }  // namespace lumbra

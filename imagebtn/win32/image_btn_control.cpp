@@ -682,6 +682,7 @@ class ImageBtnControl final : public _ImageBtn,
       return v.boolVal != VARIANT_FALSE;
     return true;  // a host without the ambient runs its controls
   }
+  bool HasExtender() override { return static_cast<bool>(Extender()); }
   std::wstring ToolTipText() override {
     if (com_ptr<IDispatch> ext = Extender()) {
       unique_variant v;
@@ -750,6 +751,7 @@ class ImageBtnControl final : public _ImageBtn,
   }
   void ReleaseCapture() override { ::ReleaseCapture(); }
   bool HoldsCapture() override { return hwnd_ && ::GetCapture() == hwnd_.get(); }
+  bool HasWindow() override { return static_cast<bool>(hwnd_); }
   void StartToolTipTimer() override {
     if (hwnd_) ::SetTimer(hwnd_.get(), kTimerToolTip, kToolTipIntervalMs, nullptr);
   }
@@ -812,12 +814,10 @@ class ImageBtnControl final : public _ImageBtn,
     return S_OK;
   }
 
+  // The window procedure hides this control's tooltip when the window goes.
   void DestroyControlWindow() {
     if (!hwnd_) return;
-    if (HoldsCapture()) {
-      ::ReleaseCapture();
-      win::HideToolTip();
-    }
+    if (HoldsCapture()) ::ReleaseCapture();
     hwnd_.reset();
   }
 
@@ -836,7 +836,6 @@ class ImageBtnControl final : public _ImageBtn,
   }
 
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
-  std::int16_t down_buttons_ = 0;  // buttons pressed inside: their release makes the click
 
   ULONG refs_ = 1;
   ImageBtn core_{*this};
@@ -884,22 +883,18 @@ LRESULT ImageBtnControl::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
                                   : (msg == WM_RBUTTONDOWN || msg == WM_RBUTTONDBLCLK) ? 2
                                                                                        : 4;
       if (::GetFocus() != hwnd) ::SetFocus(hwnd);
-      down_buttons_ |= button;
-      core_.OnMouseDown(button, ShiftState(), x, y);
+      core_.OnButtonDown(button, ShiftState(), x, y);
       return 0;
     }
     case WM_LBUTTONUP:
     case WM_RBUTTONUP:
     case WM_MBUTTONUP: {
       const std::int16_t button = msg == WM_LBUTTONUP ? 1 : msg == WM_RBUTTONUP ? 2 : 4;
-      const bool was_down = (down_buttons_ & button) != 0;
-      down_buttons_ &= static_cast<std::int16_t>(~button);
-      core_.OnMouseUp(button, ShiftState(), x, y);
-      RECT r;
+      // The size before MouseUp: its handler may close the control and take the window along.
+      RECT r{};
       ::GetClientRect(hwnd, &r);
-      const POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-      // A left press released over the control is a click.
-      if (button == 1 && was_down && ::PtInRect(&r, pt)) core_.OnClick();
+      core_.OnButtonUp(button, ShiftState(), x, y, static_cast<float>(r.right),
+                       static_cast<float>(r.bottom));
       return 0;
     }
     case WM_MOUSEMOVE: {
@@ -911,7 +906,7 @@ LRESULT ImageBtnControl::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_CAPTURECHANGED:
       // A press whose capture went elsewhere is no longer a click.
-      if (reinterpret_cast<HWND>(lp) != hwnd) down_buttons_ = 0;
+      if (reinterpret_cast<HWND>(lp) != hwnd) core_.OnCaptureLost();
       return 0;
     case WM_KEYDOWN:
       core_.OnKeyDown(static_cast<std::int16_t>(wp), ShiftState());
@@ -963,6 +958,12 @@ LRESULT CALLBACK ImageBtnControl::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPA
       ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
     }
     auto* self = reinterpret_cast<ImageBtnControl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (msg == WM_DESTROY) {
+      // Whoever destroys the window (the control, or a parent taking its children along), the
+      // tooltip it shows goes with it.
+      ::KillTimer(hwnd, kTimerToolTip);
+      win::HideToolTipOf(hwnd);
+    }
     if (msg == WM_NCDESTROY) {
       ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       if (self && self->hwnd_.get() == hwnd) self->hwnd_.release();

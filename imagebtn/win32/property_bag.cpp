@@ -8,6 +8,7 @@
 
 #include "memory_property_bag.h"
 #include "painter.h"
+#include "property_stream.h"
 
 namespace lumbra::win {
 
@@ -149,43 +150,79 @@ Status BagPort::WriteFont(std::string_view name) {
   return Write(name, v);
 }
 
-// ---- the in-memory bag and its stream form
+// ---- the in-memory bag and its stream form (imagebtn/core/property_stream.h)
 
 namespace {
 
-constexpr std::uint32_t kStreamMagic = 0x4E54424C;  // "LBTN"
-
 using MemoryBag = corva::win::MemoryPropertyBag;
 
-template <typename T>
-HRESULT Put(IStream* s, const T& v) {
-  ULONG n = 0;
-  HRESULT hr = s->Write(&v, sizeof(v), &n);
-  return FAILED(hr) ? hr : (n == sizeof(v) ? S_OK : STG_E_WRITEFAULT);
-}
-template <typename T>
-HRESULT Get(IStream* s, T& v) {
-  ULONG n = 0;
-  HRESULT hr = s->Read(&v, sizeof(v), &n);
-  return FAILED(hr) ? hr : (n == sizeof(v) ? S_OK : STG_E_READFAULT);
-}
-HRESULT PutText(IStream* s, const wchar_t* text, std::uint32_t length) {
-  if (HRESULT hr = Put(s, length); FAILED(hr)) return hr;
-  ULONG n = 0;
-  const ULONG bytes = length * sizeof(wchar_t);
-  HRESULT hr = s->Write(text, bytes, &n);
-  return FAILED(hr) ? hr : (n == bytes ? S_OK : STG_E_WRITEFAULT);
-}
-HRESULT GetText(IStream* s, std::wstring& text) {
-  std::uint32_t length = 0;
-  if (HRESULT hr = Get(s, length); FAILED(hr)) return hr;
-  if (length > 1u << 20) return STG_E_READFAULT;
-  text.assign(length, L'\0');
-  ULONG n = 0;
-  const ULONG bytes = length * sizeof(wchar_t);
-  HRESULT hr = s->Read(text.data(), bytes, &n);
-  return FAILED(hr) ? hr : (n == bytes ? S_OK : STG_E_READFAULT);
-}
+class StreamReader final : public ByteReader {
+ public:
+  explicit StreamReader(IStream* stream) : stream_(stream) {}
+  Status Read(void* data, std::size_t size) override {
+    ULONG n = 0;
+    const HRESULT hr = stream_->Read(data, static_cast<ULONG>(size), &n);
+    return FAILED(hr) ? hr : (n == size ? S_OK : STG_E_READFAULT);
+  }
+
+ private:
+  IStream* stream_;
+};
+
+class StreamWriter final : public ByteWriter {
+ public:
+  explicit StreamWriter(IStream* stream) : stream_(stream) {}
+  Status Write(const void* data, std::size_t size) override {
+    ULONG n = 0;
+    const HRESULT hr = stream_->Write(data, static_cast<ULONG>(size), &n);
+    return FAILED(hr) ? hr : (n == size ? S_OK : STG_E_WRITEFAULT);
+  }
+
+ private:
+  IStream* stream_;
+};
+
+// Puts what the stream holds into the bag. Each VARIANT owns its text or object from the moment
+// it exists, so a failure anywhere leaves nothing behind.
+class BagFiller final : public StreamValueSink {
+ public:
+  BagFiller(IStream* stream, IPropertyBag* bag) : stream_(stream), bag_(bag) {}
+  Status Value(const std::wstring& name, const StreamValue& value) override {
+    unique_variant v;
+    switch (value.type) {
+      case StreamType::Long:
+        v.vt = VT_I4;
+        v.lVal = value.number;
+        break;
+      case StreamType::Bool:
+        v.vt = VT_BOOL;
+        v.boolVal = static_cast<VARIANT_BOOL>(value.number);
+        break;
+      case StreamType::Text: {
+        BSTR text = ::SysAllocStringLen(value.text.data(), static_cast<UINT>(value.text.size()));
+        if (!text) return E_OUTOFMEMORY;
+        v.vt = VT_BSTR;
+        v.bstrVal = text;
+        break;
+      }
+      default: break;  // empty
+    }
+    return bag_->Write(name.c_str(), &v);
+  }
+  Status Object(const std::wstring& name) override {
+    com_ptr<IDispatch> object;
+    if (HRESULT hr = ::OleLoadFromStream(stream_, IID_IDispatch, object.put_void()); FAILED(hr))
+      return hr;
+    unique_variant v;
+    v.vt = VT_DISPATCH;
+    v.pdispVal = object.detach();
+    return bag_->Write(name.c_str(), &v);
+  }
+
+ private:
+  IStream* stream_;
+  IPropertyBag* bag_;
+};
 
 }  // namespace
 
@@ -197,29 +234,36 @@ HRESULT CreateMemoryBag(IPropertyBag** out) {
 
 HRESULT SaveMemoryBag(IPropertyBag* bag, IStream* stream) {
   auto* memory = static_cast<MemoryBag*>(bag);
-  HRESULT hr = Put(stream, kStreamMagic);
-  if (SUCCEEDED(hr)) hr = Put(stream, static_cast<std::uint32_t>(memory->entries().size()));
+  StreamWriter out(stream);
+  HRESULT hr = WriteStreamHeader(out, static_cast<std::uint32_t>(memory->entries().size()));
   for (const auto& e : memory->entries()) {
     if (FAILED(hr)) break;
-    hr = PutText(stream, e->name.c_str(), static_cast<std::uint32_t>(e->name.size()));
     const VARIANT& v = e->value;
-    if (SUCCEEDED(hr)) hr = Put(stream, v.vt);
-    if (FAILED(hr)) break;
+    StreamValue value;
     switch (v.vt) {
-      case VT_I4: hr = Put(stream, v.lVal); break;
-      case VT_BOOL: hr = Put(stream, v.boolVal); break;
-      case VT_BSTR: hr = PutText(stream, v.bstrVal, ::SysStringLen(v.bstrVal)); break;
-      case VT_DISPATCH:
-      case VT_UNKNOWN: {
-        com_ptr<IPersistStream> persist;
-        if (!v.punkVal || FAILED(v.punkVal->QueryInterface(IID_IPersistStream, persist.put_void())))
-          return E_UNEXPECTED;
-        hr = ::OleSaveToStream(persist.get(), stream);
+      case VT_I4:
+        value.type = StreamType::Long;
+        value.number = v.lVal;
         break;
-      }
+      case VT_BOOL:
+        value.type = StreamType::Bool;
+        value.number = v.boolVal;
+        break;
+      case VT_BSTR:
+        value.type = StreamType::Text;
+        value.text.assign(v.bstrVal ? v.bstrVal : L"", ::SysStringLen(v.bstrVal));
+        break;
+      case VT_DISPATCH:
+      case VT_UNKNOWN: value.type = StreamType::Object; break;
       case VT_EMPTY: break;
       default: return DISP_E_TYPEMISMATCH;
     }
+    com_ptr<IPersistStream> persist;
+    if (value.type == StreamType::Object &&
+        (!v.punkVal || FAILED(v.punkVal->QueryInterface(IID_IPersistStream, persist.put_void()))))
+      return E_UNEXPECTED;
+    hr = WriteStreamValue(out, e->name, value);
+    if (SUCCEEDED(hr) && persist) hr = ::OleSaveToStream(persist.get(), stream);
   }
   return hr;
 }
@@ -229,39 +273,11 @@ HRESULT LoadMemoryBag(IStream* stream, IPropertyBag** out) {
   *out = nullptr;
   com_ptr<IPropertyBag> bag;
   if (HRESULT hr = CreateMemoryBag(bag.put()); FAILED(hr)) return hr;
-  std::uint32_t magic = 0, count = 0;
-  HRESULT hr = Get(stream, magic);
-  if (SUCCEEDED(hr) && magic != kStreamMagic) hr = STG_E_INVALIDHEADER;
-  if (SUCCEEDED(hr)) hr = Get(stream, count);
+  HRESULT hr = S_OK;
   try {
-    for (std::uint32_t i = 0; SUCCEEDED(hr) && i < count; ++i) {
-      std::wstring name;
-      VARTYPE vt = VT_EMPTY;
-      hr = GetText(stream, name);
-      if (SUCCEEDED(hr)) hr = Get(stream, vt);
-      if (FAILED(hr)) break;
-      unique_variant v;
-      switch (vt) {
-        case VT_I4: hr = Get(stream, v.lVal); break;
-        case VT_BOOL: hr = Get(stream, v.boolVal); break;
-        case VT_BSTR: {
-          std::wstring text;
-          hr = GetText(stream, text);
-          v.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-          break;
-        }
-        case VT_DISPATCH:
-        case VT_UNKNOWN:
-          hr = ::OleLoadFromStream(stream, IID_IDispatch, reinterpret_cast<void**>(&v.pdispVal));
-          vt = VT_DISPATCH;
-          break;
-        case VT_EMPTY: break;
-        default: hr = STG_E_READFAULT; break;
-      }
-      if (FAILED(hr)) break;
-      v.vt = vt;
-      hr = bag->Write(name.c_str(), &v);
-    }
+    StreamReader in(stream);
+    BagFiller filler(stream, bag.get());
+    hr = ReadPropertyStream(in, filler);
   } catch (...) {
     hr = E_OUTOFMEMORY;
   }

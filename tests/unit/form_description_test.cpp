@@ -52,6 +52,11 @@ TEST(FormDescription, ABadLineIsNamedAndStopsTheRead) {
             "line 2: cannot read the value of \"caption\"");
   EXPECT_EQ(ParseFormDescription("[A]\npicture=res:0\n").error,
             "line 2: cannot read the value of \"picture\"");
+  // Places fit 16 bits, so the container's right = left + width cannot overflow.
+  EXPECT_EQ(ParseFormDescription("[A]\nleft=2147483647\nwidth=10\n").error,
+            "line 2: \"left\" is out of range");
+  EXPECT_EQ(ParseFormDescription("[A]\nheight=-1\n").error, "line 2: \"height\" is out of range");
+  EXPECT_EQ(ParseFormDescription("[A]\nleft=-32768\ntop=32767\nwidth=0\n").error, "");
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ class FakeHost : public ImageBtnHost {
   }
   OleColor AmbientForeColor() override { return ambient_fore; }
   bool AmbientUserMode() override { return user_mode; }
+  bool HasExtender() override { return extender; }
   std::wstring ToolTipText() override { return tooltip_text; }
   Status SetToolTipText(const std::wstring& t) override {
     tooltip_text = t;
@@ -51,6 +52,7 @@ class FakeHost : public ImageBtnHost {
       name += std::to_string(button);
     }
     log.push_back(name);
+    if (e == Event::MouseUp && close_on_mouse_up) window = false;
   }
   Status Repaint() override {
     log.push_back("paint");
@@ -61,6 +63,7 @@ class FakeHost : public ImageBtnHost {
   void SetCapture() override { capture = true; }
   void ReleaseCapture() override { capture = false; }
   bool HoldsCapture() override { return capture; }
+  bool HasWindow() override { return window; }
   void StartToolTipTimer() override { timer = true; }
   void StopToolTipTimer() override { timer = false; }
   void ShowToolTip(const std::wstring& t) override { shown = t; }
@@ -71,7 +74,10 @@ class FakeHost : public ImageBtnHost {
   std::vector<std::string> log;
   OleColor ambient_fore = kSysButtonText;
   bool user_mode = true;
-  std::wstring tooltip_text;
+  bool extender = true;
+  bool window = true;
+  bool close_on_mouse_up = false;  // a MouseUp handler that closes the control
+  std::wstring tooltip_text;  // the extender's, or the control's own without one
   bool capture = false;
   bool timer = false;
   std::optional<std::wstring> shown;
@@ -298,10 +304,39 @@ TEST_F(ImageBtnTest, AnEmptyBagGivesTheDefaultsAndAnUnfitValueFailsTheRead) {
   EXPECT_EQ(f.SavedToolTipText, L"de la extensión");
 
   FakeBag bad;
+  bad.values["ImageOffset"] = std::int32_t{4};
   bad.values["BorderOffset"] = std::int32_t{40000};  // does not fit 16 bits
+  bad.values["HAlign"] = std::int32_t{2};
   ImageBtn overflowed(host);
   EXPECT_EQ(overflowed.ReadProperties(bad), kOverflow);
-  EXPECT_EQ(overflowed.fields().image_offset, 10);  // fields read before the failure keep theirs
+  EXPECT_EQ(overflowed.fields().image_offset, 4);  // read before the failure: kept
+  EXPECT_EQ(overflowed.fields().border_offset, 10);
+  EXPECT_EQ(overflowed.fields().alignment, lcaLeft);  // after it: never read
+}
+
+TEST_F(ImageBtnTest, WithoutAnExtenderTheControlKeepsItsTooltipTextThroughSaveAndLoad) {
+  host.extender = false;
+  btn.SetToolTipText(L"Cerrar");
+  FakeBag first;
+  ASSERT_EQ(btn.WriteProperties(first), kOk);
+
+  FakeHost second_host;
+  second_host.extender = false;
+  ImageBtn second(second_host);
+  ASSERT_EQ(second.ReadProperties(first), kOk);
+  EXPECT_EQ(second_host.tooltip_text, L"Cerrar");  // what its tooltip shows
+  FakeBag again;  // saved once more, unchanged since its load: still stored
+  ASSERT_EQ(second.WriteProperties(again), kOk);
+  EXPECT_EQ(std::get<std::wstring>(again.values["ToolTipText"]), L"Cerrar");
+
+  // With an extender the container restores the text itself: only a change is stored.
+  FakeHost third_host;
+  third_host.tooltip_text = L"Cerrar";
+  ImageBtn third(third_host);
+  ASSERT_EQ(third.ReadProperties(again), kOk);
+  FakeBag unchanged;
+  ASSERT_EQ(third.WriteProperties(unchanged), kOk);
+  EXPECT_EQ(unchanged.values.count("ToolTipText"), 0u);
 }
 
 // ---- interaction
@@ -324,7 +359,7 @@ TEST_F(ImageBtnTest, AMouseClickRunsHoverPressHoverNormalAndHoverPaintsOnce) {
 
 TEST_F(ImageBtnTest, TheEdgeRowAndColumnAreOutsideAndADragOutLeavesWithoutClick) {
   btn.OnMouseMove(0, 0, 5, 5, 100, 40);
-  btn.OnMouseDown(1, 0, 5, 5);
+  btn.OnButtonDown(1, 0, 5, 5);
   host.Take();
   btn.OnMouseMove(1, 0, 0, 5, 100, 40);  // left column: outside
   EXPECT_EQ(btn.fields().VisualState, kStateNormal);
@@ -336,6 +371,32 @@ TEST_F(ImageBtnTest, TheEdgeRowAndColumnAreOutsideAndADragOutLeavesWithoutClick)
   EXPECT_EQ(host.Take(), Log{"MouseMove 1"});
   btn.OnMouseMove(0, 0, 50, 40, 100, 40);  // bottom row is outside too
   EXPECT_EQ(host.Take(), (Log{"paint", "MouseLeave"}));
+  // Released back over the button: the press was dragged out, so no Click.
+  btn.OnMouseMove(1, 0, 50, 20, 100, 40);
+  host.Take();
+  btn.OnButtonUp(1, 0, 50, 20, 100, 40);
+  EXPECT_EQ(host.Take(), (Log{"paint", "MouseUp 1"}));
+}
+
+TEST_F(ImageBtnTest, OnlyALeftPressReleasedOverTheOpenControlClicks) {
+  btn.OnButtonDown(1, 0, 5, 5);
+  btn.OnButtonUp(1, 0, 0, 0, 100, 40);  // the top left pixel is the control's
+  EXPECT_EQ(host.Take(), (Log{"paint", "MouseDown 1", "paint", "MouseUp 1", "paint", "Click"}));
+
+  btn.OnButtonDown(1, 0, 5, 5);
+  btn.OnButtonUp(1, 0, 100, 5, 100, 40);  // released past the right edge, capture still held
+  btn.OnButtonDown(2, 0, 5, 5);
+  btn.OnButtonUp(2, 0, 5, 5, 100, 40);  // the right button never clicks
+  btn.OnButtonDown(1, 0, 5, 5);
+  btn.OnCaptureLost();  // taken by another window
+  btn.OnButtonUp(1, 0, 5, 5, 100, 40);
+  for (const auto& entry : host.Take()) EXPECT_NE(entry, "Click");
+
+  // A MouseUp handler closes the control: no Click on a closed control.
+  host.close_on_mouse_up = true;
+  btn.OnButtonDown(1, 0, 5, 5);
+  btn.OnButtonUp(1, 0, 5, 5, 100, 40);
+  EXPECT_EQ(host.Take(), (Log{"paint", "MouseDown 1", "paint", "MouseUp 1"}));
 }
 
 TEST_F(ImageBtnTest, ARightButtonPressRaisesMouseDownWithoutThePressedLook) {
