@@ -4,6 +4,9 @@
 #include <commctrl.h>
 
 #include "hid_device.h"
+#include "monitor_feed.h"
+#include "network_settings_file.h"
+#include "nut_server.h"
 #include "office_saver.h"
 #include "principal_window.h"
 #include "protocol.h"
@@ -29,11 +32,40 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
   corva::win::WinRebootApi reboot_api;
   corva::Reboot reboot(reboot_api, "Corvamon");
   corva::win::WinOfficeSaver office("Corvamon");
-  auto window = corva::win::PrincipalWindow::Create(
-      instance, {usb, nullptr, MSComm1, MSComm2, log, platform, reboot, office}, folder);
+  // Other computers that follow this UPS over the network, when [Red] asks for it. The server
+  // runs on a thread of its own; the monitor only hands it copies.
+  const corva::net::NetworkSettings red = corva::net::win::ReadNetworkSettings(
+      corva::win::Narrow(folder + L"\\" + corva::win::Widen(corva::ini::kFileName)));
+  std::unique_ptr<corva::net::win::NutServer> server;
+  std::unique_ptr<corva::net::MonitorFeed> feed;
+  bool server_failed = false;
+  if (red.Servidor) {
+    for (const std::string& entry : red.ignored) {
+      ::OutputDebugStringW(corva::win::Widen("Corvamon: [Red] ignora \"" + entry + "\"").c_str());
+    }
+    server = std::make_unique<corva::net::win::NutServer>(red);
+    const corva::net::win::StartResult started = server->Start();
+    for (const corva::net::win::ListenFailure& failure : started.failures) {
+      ::OutputDebugStringW(corva::win::Widen("Corvamon: " + failure.Text()).c_str());
+    }
+    if (started.listening) {
+      feed = std::make_unique<corva::net::MonitorFeed>(*server, &corva::net::win::NutServer::Now,
+                                                       red.EsperaSecundarios);
+    } else {
+      server.reset();
+      server_failed = true;
+    }
+  }
+  corva::win::PrincipalWindow::Links links{usb, nullptr, MSComm1, MSComm2, log, platform, reboot,
+                                           office};
+  if (feed) links.listeners.push_back(feed.get());
+  auto window = corva::win::PrincipalWindow::Create(instance, links, folder);
   if (!window) return 1;
   office.SetMainWindow(window->hwnd());
   window->Show(show_command);
+  if (server_failed) {
+    window->ShowMessage(corva::net::ServerNotStartedText(red.Puerto), corva::text::kMessageTitle);
+  }
 
   MSG msg;
   BOOL got;

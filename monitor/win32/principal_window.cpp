@@ -131,7 +131,8 @@ PrincipalWindow::PrincipalWindow(HINSTANCE instance, Links links)
   core_ = std::make_unique<Principal>(PrincipalPorts{*this, *ini, links.MSComm1, links.MSComm2,
                                                      links.usb, tray_, links.log,
                                                      links.platform, links.shutdown, links.office,
-                                                     [] { return DefaultSaveDirectory(); }});
+                                                     [] { return DefaultSaveDirectory(); },
+                                                     links.listeners});
   ini->Attach(core_->Settings());
   settings_ = std::move(ini);
 }

@@ -31,6 +31,8 @@ class PrincipalWindow final : public MainView {
     Platform& platform;
     SystemShutdown& shutdown;
     OfficeSaver& office;
+    // The modules beside the monitor (the network server); none unless the settings ask.
+    std::vector<MonitorListener*> listeners = {};
   };
 
   // Creates the window (hidden) and runs the start-up with the settings file of

@@ -81,4 +81,9 @@ NetworkSettings LoadNetworkSettings(const NetworkSettingReader& read) {
   return s;
 }
 
+std::string ServerNotStartedText(std::uint16_t port) {
+  return "No pude abrir el puerto de red " + std::to_string(port) +
+         "\r\nLos otros equipos no verán el estado de la UPS";
+}
+
 }  // namespace corva::net

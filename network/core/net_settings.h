@@ -59,4 +59,8 @@ using NetworkSettingReader =
 // server to everybody).
 NetworkSettings LoadNetworkSettings(const NetworkSettingReader& read);
 
+// What the user is told, once, when the server could not listen anywhere: the monitor runs on
+// without it.
+std::string ServerNotStartedText(std::uint16_t port);
+
 }  // namespace corva::net

@@ -76,7 +76,8 @@ UpsVariables BuildUpsVariables(const UpsSnapshot& ups, Millis now_ms) {
   add("driver.name", "corvamon");
   add("driver.version", CORVA_VERSION);
   add("output.frequency", FormatNumber(ups.output_frequency, "#0.0", "."));
-  add("output.voltage", FormatNumber(ups.output_voltage, "##0.0", "."));
+  // On battery the window shows no voltage ("Monitoreando Equipo"): the frames carry none.
+  if (!ups.on_battery) add("output.voltage", FormatNumber(ups.output_voltage, "##0.0", "."));
   add("ups.beeper.status", ups.beeper_enabled ? "enabled" : "disabled");
   if (ups.delay_shutdown_s) add("ups.delay.shutdown", std::to_string(*ups.delay_shutdown_s));
   add("ups.mfr", ups.manufacturer);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 
 #include "text.h"
@@ -9,14 +10,15 @@
 namespace corva::net::win {
 
 NetworkSettings ReadNetworkSettings(std::string_view path) {
-  const std::string file = corva::win::Utf8ToAnsi(path);
+  // Wide, as the rest of the file is read: the program folder's name may lie outside the ANSI
+  // code page.
+  const std::wstring file = corva::win::Widen(path);
   return LoadNetworkSettings([&](std::string_view section, std::string_view key) {
-    char buffer[2048] = {};
-    ::GetPrivateProfileStringA(corva::win::Utf8ToAnsi(section).c_str(),
-                               corva::win::Utf8ToAnsi(key).c_str(), "", buffer, sizeof buffer,
-                               file.c_str());
-    buffer[sizeof buffer - 1] = '\0';
-    return corva::win::AnsiToUtf8(buffer);
+    wchar_t buffer[2048] = {};
+    ::GetPrivateProfileStringW(corva::win::Widen(section).c_str(), corva::win::Widen(key).c_str(),
+                               L"", buffer, static_cast<DWORD>(std::size(buffer)), file.c_str());
+    buffer[std::size(buffer) - 1] = L'\0';
+    return corva::win::Narrow(buffer);
   });
 }
 

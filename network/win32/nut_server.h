@@ -4,14 +4,8 @@
 // shutdown and asks how many followers are logged in; none of these waits on the network thread
 // beyond a short copy under a lock.
 //
-// How the monitor uses it:
-//   NutServer server(ReadNetworkSettings(settings_path));   // network_settings_file.h
-//   for (auto& f : server.Start().failures) /* debug output f.Text(); tell the user once */;
-//   after each decoded frame or link change: server.Publish(snapshot), with
-//     snapshot.last_frame_ms = NutServer::Now() at the frame;
-//   when the shutdown is decided: server.MarkForcedShutdown();
-//   before the UPS is told to switch off: wait while server.LoggedInFollowers() > 0, at most
-//     EsperaSecundarios seconds (a timer, never a blocking wait on the window's thread).
+// The monitor feeds it through a MonitorFeed (monitor_feed.h), which stamps each frame with
+// NutServer::Now() and lets the shutdown sequence wait, messages running, for the followers.
 
 #include <atomic>
 #include <cstdint>
@@ -21,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "monitor_feed.h"
 #include "net_settings.h"
 #include "ups_variables.h"
 
@@ -45,23 +40,23 @@ struct StartResult {
   std::vector<ListenFailure> failures;
 };
 
-class NutServer {
+class NutServer final : public SnapshotSink {
  public:
   // `settings.Puerto` 0 (never read from the file) lets the system choose a free port.
   explicit NutServer(NetworkSettings settings);
   NutServer(const NutServer&) = delete;
   NutServer& operator=(const NutServer&) = delete;
   // Stops the thread and closes every socket.
-  ~NutServer();
+  ~NutServer() override;
 
   // Opens the listening sockets and starts the thread; does nothing with Servidor off. Call once.
   StartResult Start();
   // Ends the thread (clients are disconnected); safe to call more than once.
   void Stop();
 
-  void Publish(const UpsSnapshot& ups);
-  void MarkForcedShutdown();
-  int LoggedInFollowers() const { return logged_in_.load(); }
+  void Publish(const UpsSnapshot& ups) override;
+  void MarkForcedShutdown() override;
+  int LoggedInFollowers() const override { return logged_in_.load(); }
   int ClientCount() const { return clients_.load(); }
   // The port the first listening socket is bound to (0 before Start).
   std::uint16_t BoundPort() const { return bound_port_; }

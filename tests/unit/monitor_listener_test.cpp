@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "monitor_feed.h"
 #include "principal.h"
 #include "../fakes/monitor_rig.h"
 
@@ -132,3 +133,65 @@ TEST_F(MonitorListenerTest, AFollowerThatNeverLeavesHoldsTheShutdownOnlyForItsWa
 
 }  // namespace
 }  // namespace corva
+
+// ---- the network server's feed: what followers read is what the window shows
+
+namespace corva::net {
+namespace {
+
+using corva::Frame;
+
+class SinkRecorder : public SnapshotSink {
+ public:
+  void Publish(const UpsSnapshot& ups) override { published.push_back(ups); }
+  void MarkForcedShutdown() override { ++marks; }
+  int LoggedInFollowers() const override { return followers; }
+  std::vector<UpsSnapshot> published;
+  int marks = 0;
+  int followers = 0;
+};
+
+TEST(MonitorFeedTest, FramesStampTheSnapshotAndTheShutdownIsToldToFollowers) {
+  fakes::MonitorRig rig;
+  rig.ini.Set("Inicio", "DataString", "&&&10");
+  rig.ini.Set("Apaga", "ApagaTNX", "1");
+  rig.ini.Set("Apaga", "ApagaTNXMinutos", "2");
+  rig.ini.Set("Apaga", "ApagaPorcentaje", "1");
+  rig.ini.Set("Apaga", "ApagaQuePorcentaje", "40");
+  rig.MSComm1.can_open = true;
+  SinkRecorder sink;
+  Millis now = 5'000;
+  MonitorFeed feed(sink, [&now] { return now; }, 15);
+  EXPECT_EQ(feed.FollowerWaitMs(), 15'000);
+  PrincipalPorts ports = rig.Ports();
+  ports.listeners = {&feed};
+  Principal principal(ports);
+  principal.Load("C:\\Corvamon");
+
+  rig.MSComm1.Arrive(Frame('0'));
+  ASSERT_EQ(sink.published.size(), 1u);
+  UpsVariables vars = BuildUpsVariables(sink.published.back(), now);
+  ASSERT_FALSE(vars.stale);
+  EXPECT_EQ(vars.Find("battery.charge")->value, "80.00");
+  EXPECT_EQ(vars.Find("output.voltage")->value, "125.4");
+  EXPECT_EQ(vars.Find("output.frequency")->value, "60.0");
+  EXPECT_EQ(vars.Find("battery.charge.low")->value, "40");
+  EXPECT_EQ(vars.Find("ups.delay.shutdown")->value, "120");
+  EXPECT_EQ(vars.Find("ups.status")->value, "OL");
+  // Ten seconds without a frame: stale, however good the last one was.
+  EXPECT_TRUE(BuildUpsVariables(sink.published.back(), now + kStaleAfterMs).stale);
+
+  now += 1'000;
+  rig.MSComm1.Arrive(Frame('1', 120));  // on battery at 40 %: decided, saved, told
+  EXPECT_EQ(sink.marks, 1);
+  vars = BuildUpsVariables(sink.published.back(), now);
+  EXPECT_EQ(vars.Find("ups.status")->value, "FSD OB LB");
+  EXPECT_EQ(vars.Find("ups.timer.shutdown")->value, "120");
+
+  // A lost link is stale at once.
+  rig.MSComm1.Raise(comm::kEventLost);
+  EXPECT_TRUE(BuildUpsVariables(sink.published.back(), now).stale);
+}
+
+}  // namespace
+}  // namespace corva::net

@@ -189,6 +189,10 @@ TEST(UpsVariablesTest, StatusWordsTimerAndStaleRule) {
 
   ups = FreshUps(1'000);
   auto vars = BuildUpsVariables(ups, 2'000);
+  EXPECT_TRUE(vars.Find("output.voltage"));
+  ups.on_battery = true;  // the window shows no voltage then
+  EXPECT_FALSE(BuildUpsVariables(ups, 2'000).Find("output.voltage"));
+  ups.on_battery = false;
   ASSERT_TRUE(vars.Find("ups.timer.shutdown"));
   EXPECT_EQ(vars.Find("ups.timer.shutdown")->value, "-1");
   EXPECT_FALSE(vars.Find("ups.delay.shutdown"));
