@@ -7,7 +7,9 @@ import socket
 import subprocess
 import time
 
-from harness import IDS, MAIN_CAPTION, wait_until
+from harness import (BOX_TITLE, CONFIG_CAPTION, IDS, MAIN_CAPTION, PROBE_NOT_YET, PROBE_OK,
+                     wait_until)
+from test_config import close_config
 from test_events import FAILURE, INI, LINE_POWER, ON_BATTERY, wait_label
 from test_shutdown import settings
 
@@ -287,3 +289,33 @@ def case_upsmon_follows_the_shutdown(t):
         t.expect(ran_at < percent_at, "the \"%\" reached the UPS before upsmon shut down")
     t.expect(left, "upsmon still runs after the shutdown")
     log.close()
+
+
+def case_a_port_in_use_is_said_once_and_the_monitor_runs_on(t):
+    """Another program holds the port: the box says so once, and the monitor reads the UPS
+    without the server."""
+    with socket.socket() as taken:
+        taken.bind(("0.0.0.0", 0))
+        taken.listen(1)
+        port = taken.getsockname()[1]
+        sim, program = t.start_on_simulator(network_ini(port, red={"Escucha": "0.0.0.0"}))
+        rc, texts, err = t.probe.msgbox(BOX_TITLE, 20000, press="OK")
+        t.require(rc == PROBE_OK, f"no box about the port ({err})")
+        t.expect_equal(texts, [f"No pude abrir el puerto de red {port}\r\n"
+                               "Los otros equipos no verán el estado de la UPS"], "the box")
+        sim.send(LINE_POWER + " repeat=2")
+        wait_label(t, "lblbat", "80.00 %")
+        rc, _, _ = t.probe.msgbox(BOX_TITLE, 1500)
+        t.expect(rc == PROBE_NOT_YET, "a second box came")
+        t.expect(program.running(), f"Corvamon ended (exit {program.exit_code()})")
+
+
+def case_corvaset_leaves_the_network_section_as_it_was(t):
+    red = {"Servidor": "1", "Puerto": "3493", "Permitidos": "192.168.1.0/24,::1/128",
+           "Usuario": "monuser", "Clave": "secret", "EsperaSecundarios": "30"}
+    config = t.corvaset({"Inicio": {"CommPort": "3", "DataString": "&&&10"}, "Red": red})
+    config.start()
+    t.require(t.probe.wait_window(CONFIG_CAPTION, 30000) is not None, "no Corvaset window")
+    close_config(t, config)
+    t.expect_equal(config.read_ini().get("red"), {k.lower(): v for k, v in red.items()},
+                   "[Red] after Corvaset saved")
