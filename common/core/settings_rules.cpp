@@ -20,7 +20,8 @@ std::optional<double> LeadingNumber(std::string_view text) {
   const std::size_t start = i;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
   std::size_t digits = 0;
-  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  bool whole = false;  // a digit other than 0 before the point: the number is at least 1
+  for (; i < text.size() && IsDigit(text[i]); ++i, ++digits) whole = whole || text[i] != '0';
   if (i < text.size() && text[i] == '.') {
     std::size_t j = i + 1;
     std::size_t fraction = 0;
@@ -40,8 +41,9 @@ std::optional<double> LeadingNumber(std::string_view text) {
   const char* last = text.data() + i;
   auto [end, ec] = std::from_chars(first, last, value, std::chars_format::fixed);
   if (ec == std::errc::result_out_of_range) {
-    return text[start] == '-' ? -std::numeric_limits<double>::infinity()
-                              : std::numeric_limits<double>::infinity();
+    // Too large for a double only when it is at least 1; otherwise too small, and so 0.
+    const double limit = whole ? std::numeric_limits<double>::infinity() : 0.0;
+    return text[start] == '-' ? -limit : limit;
   }
   if (ec != std::errc() || end != last) return std::nullopt;
   return value;

@@ -52,8 +52,9 @@ std::optional<std::int16_t> TextBoxNumber(std::string_view text) {
     ++i;
     while (i < number.size() && number[i] >= '0' && number[i] <= '9') ++i, ++digits;
   }
-  if (digits == 0 || i != number.size() || number.size() > 64) return std::nullopt;
-  const double value = std::stod(std::string(number));
+  if (digits == 0 || i != number.size()) return std::nullopt;
+  // The same number the file's rule reads; it copes with any length, where stod would throw.
+  const double value = LeadingNumber(number).value_or(0.0);
   const double rounded = std::nearbyint(value);  // halves to even in the default rounding mode
   if (rounded < -32768.0 || rounded > 32767.0) return std::nullopt;
   return static_cast<std::int16_t>(rounded);

@@ -32,7 +32,9 @@ std::string Upper(std::string_view text) {
   return out;
 }
 
-// UTF-8 to UTF-16; a broken sequence becomes U+FFFD.
+// UTF-8 to UTF-16. A byte that does not begin a well-formed sequence becomes U+FFFD on its own:
+// an over-long form, an encoded surrogate or a code point past U+10FFFF is no character, so that
+// no byte sequence can read as "{", ")" or any other character it does not spell.
 std::u16string ToUtf16(std::string_view utf8) {
   std::u16string out;
   std::size_t i = 0;
@@ -63,6 +65,11 @@ std::u16string ToUtf16(std::string_view utf8) {
           }
           cp = (cp << 6) | (cont & 0x3F);
         }
+        constexpr std::uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (n > 1 && (cp < kShortest[n] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)) {
+          cp = 0xFFFD;
+          n = 1;
+        }
       }
     }
     i += n;
@@ -71,7 +78,7 @@ std::u16string ToUtf16(std::string_view utf8) {
       out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-      out.push_back(static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp));
+      out.push_back(static_cast<char16_t>(cp));
     }
   }
   return out;
@@ -108,7 +115,8 @@ std::string ToUtf8(std::u16string_view utf16) {
 }
 
 // A repetitions text that reads as a number: blanks around it, an optional sign, digits with an
-// optional fraction. The count is rounded half to even; a count that does not fit is no number.
+// optional fraction. The count is rounded half to even; a count above kMaxKeyRepetitions is no
+// count (it would keep the keyboard busy for hours), and neither is one that does not fit.
 std::optional<std::int32_t> RepetitionCount(std::string_view text) {
   std::size_t b = 0, e = text.size();
   while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
@@ -138,11 +146,13 @@ std::optional<std::int32_t> RepetitionCount(std::string_view text) {
   if (!digits || i != text.size()) return std::nullopt;
   if (negative) value = -value;
   const double rounded = std::nearbyint(value);  // the default rounding mode: half to even
-  if (rounded < -2147483648.0 || rounded > 2147483647.0) return std::nullopt;
+  if (rounded < -2147483648.0 || rounded > kMaxKeyRepetitions) return std::nullopt;
   return static_cast<std::int32_t>(rounded);
 }
 
-std::string PositionText(std::size_t pos) { return std::to_string(pos); }
+std::string PositionText(std::size_t pos) {
+  return std::to_string(pos);
+}
 
 std::uint8_t ModifierKey(char16_t c) {
   return c == u'+' ? kVkShift : c == u'^' ? kVkControl : kVkMenu;
@@ -266,7 +276,10 @@ void cSendKeys::SendKeys(std::string_view sKeys, bool /*Wait*/) {
         }
       } else {
         std::size_t units = 1;
-        if (c >= 0xD800 && c <= 0xDBFF && pos < len) units = 2;  // keep a surrogate pair whole
+        // Keep a surrogate pair whole.
+        if (c >= 0xD800 && c <= 0xDBFF && pos < len && keys[pos] >= 0xDC00 && keys[pos] <= 0xDFFF) {
+          units = 2;
+        }
         KeyPress(ToUtf8(keys.substr(pos - 1, units)), 1);
         pos += units;
       }

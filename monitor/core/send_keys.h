@@ -39,6 +39,9 @@ inline constexpr std::uint8_t kVkEscape = 27;
 inline constexpr std::uint32_t kKeyNotInterpreted = 9;
 // Raised by SendKeys for a text it cannot read.
 inline constexpr std::uint32_t kSendKeysSyntax = kObjectErrorBase + 513;
+// The most presses one braced key may ask for ("{TAB 3}"); a larger count is refused like any
+// other repetitions text that is not a count, so that a short text cannot type for hours.
+inline constexpr std::int32_t kMaxKeyRepetitions = 1000;
 
 class cSendKeys {
  public:

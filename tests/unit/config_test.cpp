@@ -332,6 +332,10 @@ TEST(TextBoxNumber, TakesWholeDecimalNumbersWithinSixteenBits) {
   EXPECT_EQ(TextBoxNumber("12abc"), std::nullopt);
   EXPECT_EQ(TextBoxNumber(""), std::nullopt);
   EXPECT_EQ(TextBoxNumber("-"), std::nullopt);
+  // However long the text, a number is a number: zeros in front, or a tail too small to count.
+  EXPECT_EQ(TextBoxNumber(std::string(70, '0') + "12"), 12);
+  EXPECT_EQ(TextBoxNumber("7." + std::string(400, '0') + "1"), 7);
+  EXPECT_EQ(TextBoxNumber("0." + std::string(400, '0') + "1"), 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -137,6 +138,29 @@ TEST_F(SendKeysTest, KeyCodeUsesTheCodePageOnTheOlderPlatformAndDropsShift) {
   keyboard.version = static_cast<std::int32_t>(0xC0000A04u);  // negative: the older platform
   EXPECT_EQ(keys.KeyCode("ñ"), 0xC0);
   EXPECT_EQ(keyboard.ansi_scans, "\xF1");
+}
+
+TEST_F(SendKeysTest, AHugeRepetitionCountIsRefusedLikeAnyOtherBadCount) {
+  keys.SendKeys("{TAB " + std::to_string(kMaxKeyRepetitions) + "}");
+  EXPECT_EQ(keyboard.events, Press(9, kMaxKeyRepetitions));
+  // One more is refused before anything is pressed (checked first: a count that is not refused
+  // would keep this test pressing keys for minutes).
+  keyboard.events.clear();
+  ASSERT_THROW(keys.SendKeys("{TAB " + std::to_string(kMaxKeyRepetitions + 1) + "}"), CorvaError);
+  EXPECT_TRUE(keyboard.events.empty());
+
+  const CorvaError e = ErrorOf("+({a 99999999}");
+  EXPECT_EQ(e.Number(), kSendKeysSyntax);
+  EXPECT_EQ(e.Description(),
+            "Invalid sendkeys command; key repetitions '99999999' is invalid near position 15");
+  EXPECT_EQ(keyboard.events, (Events{{16, kDown}, {16, kUp}}));  // nothing pressed, Shift let go
+}
+
+TEST_F(SendKeysTest, BytesThatSpellNoCharacterAreNeitherBracesNorBrackets) {
+  // Over-long forms of "{" and ")", and an encoded surrogate before a braced key: each byte is
+  // a character with no key (255), and the braces that follow are still read.
+  keys.SendKeys("\xC1\xBB\xC0\xA9\xED\xA0\x80{TAB}");
+  EXPECT_EQ(keyboard.events, Press(255, 7) + Press(9));
 }
 
 TEST_F(SendKeysTest, CountsBelowOneAndCharAfterBounds) {
