@@ -26,27 +26,24 @@ class SaverMeetingAFrame : public OfficeSaver {
   bool fail = false;
 };
 
+// The rig with documents saved and the UPS told to switch off in 4 minutes, and its ports with
+// the test's own saver.
+PrincipalPorts ShutdownPorts(fakes::MonitorRig& rig, OfficeSaver& office) {
+  rig.ini.Set("Inicio", "DataString", "&&&10");
+  rig.ini.Set("Prefs", "GuardaOffice", "1");
+  rig.ini.Set("Apaga", "ApagaTNX", "1");
+  rig.ini.Set("Apaga", "ApagaTNXMinutos", "4");
+  return PrincipalPorts{rig.view, rig.ini,      rig.MSComm1,  rig.MSComm2, rig.usb, rig.tray,
+                        rig.log,  rig.platform, rig.shutdown, office,      {}};
+}
+
 TEST(OfficeShutdownTest, AFrameDuringTheSavingDoesNotShutDownBeforeTheUpsIsTold) {
   for (const bool fail : {false, true}) {
     fakes::MonitorRig rig;
     SaverMeetingAFrame office;
     office.rig = &rig;
     office.fail = fail;
-    rig.ini.Set("Inicio", "DataString", "&&&10");
-    rig.ini.Set("Prefs", "GuardaOffice", "1");
-    rig.ini.Set("Apaga", "ApagaTNX", "1");
-    rig.ini.Set("Apaga", "ApagaTNXMinutos", "4");
-    Principal principal(PrincipalPorts{rig.view,
-                                       rig.ini,
-                                       rig.MSComm1,
-                                       rig.MSComm2,
-                                       rig.usb,
-                                       rig.tray,
-                                       rig.log,
-                                       rig.platform,
-                                       rig.shutdown,
-                                       office,
-                                       {}});
+    Principal principal(ShutdownPorts(rig, office));
     principal.Load("C:\\Corvamon");
     rig.MSComm1.Arrive({'&', '&', '&', 56, 120, 150, 65, 92, '0', '2'});  // the UPS shuts down
     EXPECT_EQ(office.requests_before, 0u);
@@ -73,24 +70,10 @@ TEST(OfficeShutdownTest, ACloseDuringTheSavingWaitsUntilTheUpsIsToldOnEitherLink
                    (link_picture ? ", link picture" : ", close button"));
       fakes::MonitorRig rig;
       SaverMeetingAClose office;
-      rig.ini.Set("Inicio", "DataString", "&&&10");
-      rig.ini.Set("Prefs", "GuardaOffice", "1");
       rig.ini.Set("Prefs", "CierraconX", "1");
-      rig.ini.Set("Apaga", "ApagaTNX", "1");
-      rig.ini.Set("Apaga", "ApagaTNXMinutos", "4");
       rig.MSComm1.can_open = true;
       rig.usb.present = usb;
-      Principal principal(PrincipalPorts{rig.view,
-                                         rig.ini,
-                                         rig.MSComm1,
-                                         rig.MSComm2,
-                                         rig.usb,
-                                         rig.tray,
-                                         rig.log,
-                                         rig.platform,
-                                         rig.shutdown,
-                                         office,
-                                         {}});
+      Principal principal(ShutdownPorts(rig, office));
       int unloads_while_saving = -1;
       office.close = [&] {
         if (link_picture) {

@@ -332,7 +332,8 @@ std::vector<std::string> ShownFrames(const std::string& data_string,
     decoded = principal.FramesDecoded();
     std::string line(principal.LastFrame().begin(), principal.LastFrame().end());
     for (const Control c : {Control::lblbat, Control::lblvolt, Control::lblfr, Control::lblop}) {
-      line += "|" + rig.view.Text(c);
+      line += '|';
+      line += rig.view.Text(c);
     }
     shown.push_back(line + (principal.OnBattery() ? "|battery" : "|line"));
   }

@@ -39,9 +39,11 @@ TEST(SettingNumber, RoundsHalvesToEvenAndSaturates) {
   EXPECT_EQ(SettingNumber("-40000"), -32768);
   EXPECT_EQ(SettingNumber(std::string(400, '9')), 32767);
   // Too small for a double is 0, not the far end of the range.
-  EXPECT_EQ(SettingNumber("0." + std::string(400, '0') + "1"), 0);
-  EXPECT_EQ(SettingNumber("-000." + std::string(400, '0') + "1"), 0);
-  EXPECT_EQ(SettingNumber("0" + std::string(400, '0') + "1." + std::string(400, '0') + "1"), 1);
+  const std::string zeros(400, '0');
+  EXPECT_EQ(SettingNumber(std::string("0.").append(zeros).append("1")), 0);
+  EXPECT_EQ(SettingNumber(std::string("-000.").append(zeros).append("1")), 0);
+  EXPECT_EQ(SettingNumber(std::string("0").append(zeros).append("1.").append(zeros).append("1")),
+            1);
 }
 
 TEST(SettingSwitchOn, OnlyANumericOneIsOn) {

@@ -587,10 +587,11 @@ std::vector<std::string> ShownUsbFrames(const std::string& data_string,
     decoded = principal.FramesDecoded();
     std::string line(principal.LastFrame().begin(), principal.LastFrame().end());
     for (const Control c : {Control::lblbat, Control::lblvolt, Control::lblfr, Control::lblop}) {
-      line += "|" + rig.view.Text(c);
+      line += '|';
+      line += rig.view.Text(c);
     }
-    shown.push_back(line + (principal.OnBattery() ? "|battery" : "|line") + "|" +
-                    rig.view.Text(Control::lblmsg));
+    line += principal.OnBattery() ? "|battery|" : "|line|";
+    shown.push_back(line + rig.view.Text(Control::lblmsg));
   }
   return shown;
 }
