@@ -193,6 +193,7 @@ class FuzzFormView : public FormView {
   bool ConfirmSearch() override { return true; }
   void ShowSearchFailed() override {}
   void DoEvents() override {}
+  bool AskRetrySave(std::string_view) override { return false; }
   FormControls controls;
 };
 
@@ -200,7 +201,7 @@ struct Corvaset {
   Corvaset(Profile& file, bool usb, bool locator_finds)
       : form(FormPorts{view, [&file](std::string_view, std::string_view k) { return file.Read(k); },
                        [&file](std::string_view, std::string_view k, std::string_view v) {
-                         return file.Write(k, v);
+                         return WriteResult{file.Write(k, v), {}};
                        },
                        [usb](std::string_view) { return usb; },
                        [locator_finds] {
