@@ -7,7 +7,8 @@ dialog whose program hangs and an application busy for a while, which hold up no
 import os
 import time
 
-from harness import CaseFailure, read_bytes, wait_until, windows_path
+from harness import (IDS, MAIN_CAPTION, PROBE_OK, CaseFailure, read_bytes, wait_until,
+                     windows_path)
 from test_events import FAILURE, LINE_POWER, wait_entries, wait_label
 from test_shutdown import expect_turnoff, sent_frame_ms, settings, start_monitor
 
@@ -284,3 +285,26 @@ def case_with_no_office_running_the_saving_adds_almost_nothing(t):
     if t.expect(delay is not None, "no turn-off to measure"):
         t.note(f"deciding frame to \"%\" with no Office running: {delay:.2f} s")
     t.expect_equal(os.listdir(save_dir), [], "files in the save folder")
+
+
+def case_a_close_during_the_saving_waits_until_the_ups_is_told(t):
+    """The user closes the window (CierraconX=1) while Word is still turning the saving's calls
+    away: the window stays until the UPS has its turn-off command, and the shutdown follows."""
+    save_dir = os.path.join(t.folder, "Guardar")
+    os.makedirs(save_dir)
+    documents = [
+        ("busy", "Word", "1", str(BUSY_MS)),
+        ("Word", "1", "Documento1", "Documento1"),
+    ]
+    sim, program, standin, session = on_battery_at_threshold(t, office_ini(save_dir), documents)
+    sim.send(THRESHOLD_FRAME)
+    saving = wait_until(lambda: any(w.startswith("busy ") for _, _, w in standin.journal()), 20,
+                        step=0.05)
+    t.require(saving, f"the saving never reached Word: {standin.calls()}")
+    rc, _, err = t.probe.click(MAIN_CAPTION, IDS["IBClose"], "--post")
+    t.require(rc == PROBE_OK, f"clicking the close button failed ({rc}): {err}")
+    t.expect(program.running(), "Corvamon ended at the click, in the middle of the saving")
+    session.wait(BUDGET_S + 30, "the frame at the threshold, closed during the saving")
+    expect_turnoff(t, sim, 5, None)
+    t.expect(any(w.startswith("SaveAs") or "Save" in w for w in standin.calls()),
+             f"Word's document was not saved: {standin.calls()}")
