@@ -27,4 +27,16 @@ struct MonitorRig {
   }
 };
 
+// What the window shows for the frame decoded last: the frame's bytes, the four readings' labels
+// and whether the monitor is on battery, in one line a test can compare.
+inline std::string ShownFrame(const Principal& principal, const FakeView& view) {
+  std::string line(principal.LastFrame().begin(), principal.LastFrame().end());
+  for (const Control c : {Control::lblbat, Control::lblvolt, Control::lblfr, Control::lblop}) {
+    line += '|';
+    line += view.Text(c);
+  }
+  line += principal.OnBattery() ? "|battery" : "|line";
+  return line;
+}
+
 }  // namespace corva::fakes

@@ -330,12 +330,7 @@ std::vector<std::string> ShownFrames(const std::string& data_string,
     rig.MSComm1.Arrive(burst);
     if (principal.FramesDecoded() == decoded) continue;
     decoded = principal.FramesDecoded();
-    std::string line(principal.LastFrame().begin(), principal.LastFrame().end());
-    for (const Control c : {Control::lblbat, Control::lblvolt, Control::lblfr, Control::lblop}) {
-      line += '|';
-      line += rig.view.Text(c);
-    }
-    shown.push_back(line + (principal.OnBattery() ? "|battery" : "|line"));
+    shown.push_back(fakes::ShownFrame(principal, rig.view));
   }
   if (lblmsg) *lblmsg = rig.view.messages_shown;
   return shown;

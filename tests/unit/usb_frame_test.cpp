@@ -585,13 +585,10 @@ std::vector<std::string> ShownUsbFrames(const std::string& data_string,
     principal.OnTimer(Timer::TimerUSB);
     if (principal.FramesDecoded() == decoded) continue;
     decoded = principal.FramesDecoded();
-    std::string line(principal.LastFrame().begin(), principal.LastFrame().end());
-    for (const Control c : {Control::lblbat, Control::lblvolt, Control::lblfr, Control::lblop}) {
-      line += '|';
-      line += rig.view.Text(c);
-    }
-    line += principal.OnBattery() ? "|battery|" : "|line|";
-    shown.push_back(line + rig.view.Text(Control::lblmsg));
+    std::string line = fakes::ShownFrame(principal, rig.view);
+    line += '|';
+    line += rig.view.Text(Control::lblmsg);
+    shown.push_back(line);
   }
   return shown;
 }
