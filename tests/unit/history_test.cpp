@@ -1,0 +1,208 @@
+// The power history's rows: minutes folded from frames at explicit times, event rows and the
+// text Excel reads.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "history_rows.h"
+#include "minute_aggregator.h"
+
+namespace corva::history {
+namespace {
+
+constexpr int kMexico = -360;  // UTC-06:00
+
+LocalStamp At(int day, int hour, int minute, int second, int offset = kMexico, int month = 12,
+              int year = 2026) {
+  return {year, month, day, hour, minute, second, offset};
+}
+
+FrameReading OnLine(LocalStamp when, double volts, double hz = 60.0, double battery = 100,
+                    LineState line = LineState::Normal) {
+  return {when, false, volts, hz, true, battery, line};
+}
+
+FrameReading OnBattery(LocalStamp when, double battery) {
+  // Whatever the voltage bytes of a battery frame read, it is not the line's voltage.
+  return {when, true, 50, 60.0, true, battery, LineState::Normal};
+}
+
+// Feeds the frames and collects the rows they close.
+std::vector<MinuteRow> Feed(MinuteAggregator& aggregator, const std::vector<FrameReading>& frames) {
+  std::vector<MinuteRow> rows;
+  for (const FrameReading& f : frames) {
+    if (auto row = aggregator.Add(f)) rows.push_back(*row);
+  }
+  return rows;
+}
+
+TEST(HistoryMinutes, FoldsTheFramesOfAMinuteIntoOneRowClosedByTheNextMinute) {
+  MinuteAggregator aggregator;
+  auto rows = Feed(aggregator, {OnLine(At(7, 14, 5, 0), 120, 59.8, 100),
+                                OnLine(At(7, 14, 5, 20), 96, 60.2, 99, LineState::Baja),
+                                OnLine(At(7, 14, 5, 40), 126, 60.0, 98)});
+  EXPECT_TRUE(rows.empty()) << "a minute stays open while its frames come";
+  EXPECT_FALSE(aggregator.Tick(At(7, 14, 5, 59))) << "the minute is not over";
+
+  rows = Feed(aggregator, {OnLine(At(7, 14, 6, 1), 121, 60.0, 97)});
+  ASSERT_EQ(rows.size(), 1u);
+  const MinuteRow& row = rows[0];
+  EXPECT_EQ(row.minute, At(7, 14, 5, 0));
+  EXPECT_DOUBLE_EQ(*row.voltage_min, 96);
+  EXPECT_DOUBLE_EQ(*row.voltage_mean, (120 + 96 + 126) / 3.0);
+  EXPECT_DOUBLE_EQ(*row.voltage_max, 126);
+  EXPECT_DOUBLE_EQ(*row.frequency_min, 59.8);
+  EXPECT_DOUBLE_EQ(*row.frequency_max, 60.2);
+  EXPECT_DOUBLE_EQ(*row.battery, 98) << "the battery at the end of the minute";
+  EXPECT_EQ(row.seconds_on_battery, 0);
+  EXPECT_EQ(row.worst_line, LineState::Baja);
+
+  // Tick closes the minute once it is over; a second flush has nothing left.
+  EXPECT_FALSE(aggregator.Tick(At(7, 14, 6, 59)));
+  auto ticked = aggregator.Tick(At(7, 14, 7, 0));
+  ASSERT_TRUE(ticked);
+  EXPECT_EQ(ticked->minute, At(7, 14, 6, 0));
+  EXPECT_FALSE(aggregator.Flush());
+}
+
+TEST(HistoryMinutes, OnBatteryCountsSecondsAndTakesNoVoltage) {
+  MinuteAggregator aggregator;
+  std::vector<FrameReading> frames;
+  // Line power until 14:05:30, then on battery one frame a second until 14:06:20, back at :20.
+  for (int s = 0; s < 30; ++s) frames.push_back(OnLine(At(7, 14, 5, s), 118 + s % 3));
+  for (int s = 30; s < 80; ++s) frames.push_back(OnBattery(At(7, 14, 5 + s / 60, s % 60), 90));
+  frames.push_back(OnLine(At(7, 14, 6, 20), 119));
+  auto rows = Feed(aggregator, frames);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].seconds_on_battery, 30);
+  EXPECT_DOUBLE_EQ(*rows[0].voltage_max, 120) << "battery frames carry no voltage";
+  EXPECT_DOUBLE_EQ(*rows[0].voltage_min, 118);
+
+  auto last = aggregator.Flush();
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->seconds_on_battery, 20);
+  EXPECT_DOUBLE_EQ(*last->voltage_mean, 119) << "only the line-power frame gives a voltage";
+
+  // A whole minute on battery has no voltage at all; the battery is the last one read.
+  MinuteAggregator all_battery;
+  Feed(all_battery, {OnBattery(At(7, 15, 0, 0), 80), OnBattery(At(7, 15, 0, 30), 75)});
+  auto row = all_battery.Tick(At(7, 15, 1, 0));
+  ASSERT_TRUE(row);
+  EXPECT_FALSE(row->voltage_min || row->voltage_mean || row->voltage_max);
+  EXPECT_DOUBLE_EQ(*row->battery, 75);
+  // Two frames 30 s apart: only the hold of each counts, a silent link is not time on battery.
+  EXPECT_EQ(row->seconds_on_battery, 2 * MinuteAggregator::kFrameHoldSeconds);
+}
+
+TEST(HistoryMinutes, GapsWriteNothingAndTheWorstLineStateWins) {
+  MinuteAggregator aggregator;
+  auto rows = Feed(aggregator, {OnLine(At(7, 14, 5, 10), 140, 60, 100, LineState::Alta),
+                                OnLine(At(7, 14, 5, 11), 120, 60, 100, LineState::Sobrecarga),
+                                OnLine(At(7, 14, 5, 12), 100, 60, 100, LineState::Baja),
+                                // Nothing for twenty minutes.
+                                OnLine(At(7, 14, 25, 0), 120)});
+  ASSERT_EQ(rows.size(), 1u) << "the minutes without frames give no rows";
+  EXPECT_EQ(rows[0].worst_line, LineState::Sobrecarga);
+  // A frame without a battery byte leaves the battery unknown.
+  MinuteAggregator unread;
+  unread.Add({At(7, 14, 5, 10), false, 120, 60, false, 0, LineState::Normal});
+  EXPECT_FALSE(unread.Flush()->battery);
+}
+
+TEST(HistoryMinutes, NeverMergesAMinuteAcrossAChangeOfTheUtcOffset) {
+  // Summer time ends: 01:59 at -05:00 is followed by 01:00 at -06:00, and 01:30 comes twice.
+  MinuteAggregator back;
+  auto rows =
+      Feed(back, {OnLine(At(1, 1, 30, 10, -300, 11), 110), OnLine(At(1, 1, 59, 59, -300, 11), 111),
+                  OnLine(At(1, 1, 0, 0, -360, 11), 112), OnLine(At(1, 1, 30, 10, -360, 11), 113),
+                  OnLine(At(1, 1, 30, 50, -360, 11), 114)});
+  ASSERT_EQ(rows.size(), 3u);
+  auto last = back.Flush();
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->minute, At(1, 1, 30, 0, -360, 11));
+  EXPECT_DOUBLE_EQ(*last->voltage_min, 113) << "the second 01:30 is its own minute";
+  EXPECT_NE(MinuteRowText(rows[0], {}), MinuteRowText(*last, {}));
+
+  // Summer time starts: 01:59:59 at -06:00 is followed by 03:00:00 at -05:00, one second later;
+  // the battery second between them still counts, in the minute it belongs to.
+  MinuteAggregator forward;
+  rows = Feed(forward,
+              {OnBattery(At(5, 1, 59, 58, -360, 4), 90), OnBattery(At(5, 1, 59, 59, -360, 4), 90),
+               OnBattery(At(5, 3, 0, 0, -300, 4), 89)});
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].seconds_on_battery, 2);
+  EXPECT_EQ(forward.Tick(At(5, 3, 0, 30, -300, 4)), std::nullopt);
+  EXPECT_EQ(forward.Flush()->minute, At(5, 3, 0, 0, -300, 4));
+
+  // The same minute under another offset (the time zone changed) is another minute too.
+  MinuteAggregator zone;
+  rows = Feed(zone, {OnLine(At(7, 14, 5, 0), 120), OnLine(At(7, 15, 5, 1, -300), 120)});
+  EXPECT_EQ(rows.size(), 1u);
+}
+
+TEST(HistoryMinutes, AMonthChangeClosesTheLastMinuteOfTheMonth) {
+  MinuteAggregator aggregator;
+  auto rows = Feed(aggregator, {OnBattery(At(31, 23, 59, 58), 70),
+                                OnBattery(At(1, 0, 0, 1, kMexico, 1, 2027), 69)});
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].minute, At(31, 23, 59, 0));
+  EXPECT_EQ(rows[0].seconds_on_battery, 2);
+  auto next = aggregator.Flush();
+  EXPECT_EQ(next->minute, At(1, 0, 0, 0, kMexico, 1, 2027));
+  // Second 0 of the new minute from the last frame, then the new frame's own hold.
+  EXPECT_EQ(next->seconds_on_battery, 1 + MinuteAggregator::kFrameHoldSeconds);
+}
+
+TEST(HistoryRows, EventsAndMinutesAsExcelReadsThemInMexicoAndSpain) {
+  const CsvFormat mexico{",", "."};
+  const CsvFormat spain{";", ","};
+
+  MinuteRow row;
+  row.minute = At(7, 14, 5, 0);
+  row.voltage_min = 96.04;
+  row.voltage_mean = 118.26;
+  row.voltage_max = 126;
+  row.frequency_min = 59.8;
+  row.frequency_max = 60.2;
+  row.battery = 98;
+  row.seconds_on_battery = 12;
+  row.worst_line = LineState::Baja;
+  EXPECT_EQ(MinuteRowText(row, mexico),
+            "2026-12-07T14:05:00-06:00,Minuto,96.0,118.3,126.0,59.8,60.2,98,12,Baja\r\n");
+  EXPECT_EQ(MinuteRowText(row, spain),
+            "2026-12-07T14:05:00-06:00;Minuto;96,0;118,3;126,0;59,8;60,2;98;12;Baja\r\n");
+  row.voltage_min = row.voltage_mean = row.voltage_max = std::nullopt;
+  EXPECT_EQ(MinuteRowText(row, spain),
+            "2026-12-07T14:05:00-06:00;Minuto;;;;59,8;60,2;98;12;Baja\r\n");
+  // A separator equal to the decimal sign would split the numbers: another one is used.
+  EXPECT_EQ(MinuteRowText(row, {",", ","}).find(",,"), std::string::npos);
+
+  auto failure = EventRowFor(MonitorEvent::PowerFailure, At(7, 14, 5, 23, 330));
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(EventRowText(*failure, spain),
+            "2026-12-07T14:05:23+05:30;Corte de energía;;;;;;;;\r\n");
+  EXPECT_FALSE(EventRowFor(MonitorEvent::UpsToldToTurnOff, At(7, 14, 5, 23)));
+  for (MonitorEvent e :
+       {MonitorEvent::PowerReturn, MonitorEvent::UpsShutdownReport, MonitorEvent::ShutdownDecided,
+        MonitorEvent::LinkLost, MonitorEvent::LinkFound}) {
+    auto event = EventRowFor(e, At(7, 14, 5, 23));
+    ASSERT_TRUE(event);
+    EXPECT_NE(EventText(e), EventText(MonitorEvent::PowerFailure));
+  }
+
+  // Every line has the same number of fields as the header, which starts with the mark that
+  // makes Excel read the accents.
+  const std::string start = FileStartText(spain);
+  EXPECT_EQ(start.rfind("\xEF\xBB\xBF", 0), 0u);
+  auto fields = [](const std::string& line) { return std::count(line.begin(), line.end(), ';'); };
+  EXPECT_EQ(fields(start), fields(EventRowText(*failure, spain)));
+  EXPECT_EQ(fields(start), fields(MinuteRowText(row, spain)));
+  EXPECT_EQ(LineStateFromText("Sobrecarga"), LineState::Sobrecarga);
+  EXPECT_EQ(LineStateFromText("Alta"), LineState::Alta);
+  EXPECT_EQ(LineStateFromText("?"), LineState::Normal);
+}
+
+}  // namespace
+}  // namespace corva::history
