@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "history_files.h"
 #include "history_rows.h"
 #include "minute_aggregator.h"
+#include "pending_rows.h"
 
 namespace corva::history {
 namespace {
@@ -202,6 +204,94 @@ TEST(HistoryRows, EventsAndMinutesAsExcelReadsThemInMexicoAndSpain) {
   EXPECT_EQ(LineStateFromText("Sobrecarga"), LineState::Sobrecarga);
   EXPECT_EQ(LineStateFromText("Alta"), LineState::Alta);
   EXPECT_EQ(LineStateFromText("?"), LineState::Normal);
+}
+
+TEST(HistoryFiles, RenamesAFinishedMonthAndKeepsThirteenMonths) {
+  const YearMonth january{2027, 1};
+  const std::vector<std::string> folder = {
+      "Historial.csv",         "Historial-2025-12.csv",     "historial-2025-11.CSV",
+      "Historial-2026-01.csv", "Historial-2026-12.csv",     "Historial-2026-13.csv",
+      "Historial-2026-1.csv",  "Historial-2025-12.csv.bak", "Bitacora.txt"};
+  // December's rows are in Historial.csv in January: it becomes December's file. Of the monthly
+  // files only those before January 2026 go: this month and the twelve before it stay.
+  Rollover plan = PlanRollover(YearMonth{2026, 12}, january, folder);
+  EXPECT_EQ(plan.rename_to, "Historial-2026-12.csv");
+  EXPECT_EQ(plan.to_delete,
+            (std::vector<std::string>{"Historial-2025-12.csv", "historial-2025-11.CSV"}));
+
+  // Rows of this month stay where they are, and so do rows of a later one after the clock was
+  // set back; a missing or empty file has nothing to rename.
+  EXPECT_FALSE(PlanRollover(january, january, {}).rename_to);
+  EXPECT_FALSE(PlanRollover(YearMonth{2027, 2}, january, {}).rename_to);
+  EXPECT_FALSE(PlanRollover(std::nullopt, january, {}).rename_to);
+  // A computer off for over a year: the old file is renamed and goes with the others.
+  plan = PlanRollover(YearMonth{2025, 6}, january, {});
+  EXPECT_EQ(plan.rename_to, "Historial-2025-06.csv");
+  EXPECT_EQ(plan.to_delete, std::vector<std::string>{"Historial-2025-06.csv"});
+
+  // The month of the file comes from its rows; the column names and a line cut short have none.
+  const CsvFormat spain{";", ","};
+  MinuteRow last_of_month;
+  last_of_month.minute = At(31, 23, 59, 0);
+  EXPECT_EQ(MonthOfRow(MinuteRowText(last_of_month, spain)), (YearMonth{2026, 12}));
+  EXPECT_EQ(MonthOfRow("\xEF\xBB\xBF"
+                       "2026-11-30T23:59:00-06:00;Minuto"),
+            (YearMonth{2026, 11}));
+  EXPECT_FALSE(MonthOfRow(FileStartText(spain)));
+  EXPECT_FALSE(MonthOfRow("2026-12"));
+  EXPECT_FALSE(MonthOfRow("2026-00-07T14:05:00-06:00"));
+}
+
+TEST(HistoryPending, KeepsRowsInOrderWithinTheBoundGivingUpMinutesBeforeEvents) {
+  PendingRows pending(4);
+  pending.PushMinute("m1");
+  pending.PushEvent("e1");
+  pending.PushMinute("m2");
+  pending.PushMinute("m3");
+  pending.PushEvent("e2");   // full: m1 goes
+  pending.PushMinute("m4");  // full: m2 goes
+  EXPECT_EQ(pending.size(), 4u);
+  EXPECT_EQ(pending.dropped(), 2u);
+
+  // The file is locked after two rows: the rest wait, and go out in order later.
+  std::vector<std::string> file;
+  auto locked_after = [&file](std::size_t n) {
+    return [&file, n](std::string_view row) {
+      if (file.size() >= n) return false;
+      file.emplace_back(row);
+      return true;
+    };
+  };
+  EXPECT_EQ(pending.Drain(locked_after(2)), 2u);
+  EXPECT_EQ(pending.Drain(locked_after(6)), 2u);
+  EXPECT_EQ(file, (std::vector<std::string>{"e1", "m3", "e2", "m4"}));
+  EXPECT_TRUE(pending.empty());
+  EXPECT_EQ(pending.Drain(locked_after(100)), 0u) << "a row written is never written again";
+
+  // Only events waiting: a new minute row is given up, a new event pushes out the oldest.
+  PendingRows events(2);
+  events.PushEvent("e1");
+  events.PushEvent("e2");
+  events.PushMinute("m1");
+  file.clear();
+  events.Drain(locked_after(10));
+  EXPECT_EQ(file, (std::vector<std::string>{"e1", "e2"}));
+  events.PushEvent("e3");
+  events.PushEvent("e4");
+  events.PushEvent("e5");
+  file.clear();
+  events.Drain(locked_after(10));
+  EXPECT_EQ(file, (std::vector<std::string>{"e4", "e5"}));
+
+  // A long lock stays within the bound.
+  PendingRows day;
+  for (int i = 0; i < 3 * 1440; ++i) day.PushMinute("minute");
+  day.PushEvent("Corte de energía");
+  for (int i = 0; i < 20000; ++i) day.PushMinute("minute");
+  EXPECT_EQ(day.size(), PendingRows::kDefaultCapacity);
+  file.clear();
+  day.Drain(locked_after(1));
+  EXPECT_EQ(file, std::vector<std::string>{"Corte de energía"});
 }
 
 }  // namespace
