@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "history_feed.h"
 #include "history_files.h"
 #include "history_rows.h"
 #include "minute_aggregator.h"
@@ -186,13 +188,6 @@ TEST(HistoryRows, EventsAndMinutesAsExcelReadsThemInMexicoAndSpain) {
   EXPECT_EQ(EventRowText(*failure, spain),
             "2026-12-07T14:05:23+05:30;Corte de energía;;;;;;;;\r\n");
   EXPECT_FALSE(EventRowFor(MonitorEvent::UpsToldToTurnOff, At(7, 14, 5, 23)));
-  for (MonitorEvent e :
-       {MonitorEvent::PowerReturn, MonitorEvent::UpsShutdownReport, MonitorEvent::ShutdownDecided,
-        MonitorEvent::LinkLost, MonitorEvent::LinkFound}) {
-    auto event = EventRowFor(e, At(7, 14, 5, 23));
-    ASSERT_TRUE(event);
-    EXPECT_NE(EventText(e), EventText(MonitorEvent::PowerFailure));
-  }
 
   // Every line has the same number of fields as the header, which starts with the mark that
   // makes Excel read the accents.
@@ -201,9 +196,34 @@ TEST(HistoryRows, EventsAndMinutesAsExcelReadsThemInMexicoAndSpain) {
   auto fields = [](const std::string& line) { return std::count(line.begin(), line.end(), ';'); };
   EXPECT_EQ(fields(start), fields(EventRowText(*failure, spain)));
   EXPECT_EQ(fields(start), fields(MinuteRowText(row, spain)));
-  EXPECT_EQ(LineStateFromText("Sobrecarga"), LineState::Sobrecarga);
-  EXPECT_EQ(LineStateFromText("Alta"), LineState::Alta);
-  EXPECT_EQ(LineStateFromText("?"), LineState::Normal);
+}
+
+TEST(HistoryFeed, TakesTheFramesTheMonitorReportsAndNotTheLinkAlone) {
+  StatusReadings readings;
+  readings.voltage = 121.5;
+  readings.frequency = 60.1;
+  readings.battery = 87;
+  readings.battery_read = true;
+  readings.line_class = "Sobrecarga";
+  MonitorStatus status;
+  status.frame = true;
+  status.on_battery = true;
+  status.readings = &readings;
+  auto frame = FrameFromStatus(status, At(7, 14, 5, 9));
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->when, At(7, 14, 5, 9));
+  EXPECT_TRUE(frame->on_battery);
+  EXPECT_DOUBLE_EQ(frame->voltage, 121.5);
+  EXPECT_DOUBLE_EQ(frame->frequency, 60.1);
+  EXPECT_TRUE(frame->battery_read);
+  EXPECT_DOUBLE_EQ(frame->battery, 87);
+  EXPECT_EQ(frame->line, LineState::Sobrecarga);
+  readings.line_class = "Alta";
+  EXPECT_EQ(FrameFromStatus(status, At(7, 14, 5, 9))->line, LineState::Alta);
+
+  status.frame = false;
+  status.link_lost = true;
+  EXPECT_FALSE(FrameFromStatus(status, At(7, 14, 5, 10)));
 }
 
 TEST(HistoryFiles, RenamesAFinishedMonthAndKeepsThirteenMonths) {
