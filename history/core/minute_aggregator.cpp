@@ -63,7 +63,7 @@ std::optional<MinuteRow> MinuteAggregator::Add(const FrameReading& frame) {
     closed = Close();
   }
   if (!open_) {
-    open_.emplace();
+    open_ = Open{};
     open_->row.minute = minute;
     open_->utc_start = minute_utc;
     if (credit) CreditBattery(from, to);
