@@ -144,7 +144,9 @@ LocalStamp LocalNow() {
   const long long difference = ticks(local_time) - ticks(utc_time);
   // Both times carry the same fraction of a second: the difference is whole minutes, up to
   // the rounding of that fraction.
-  const long long minutes = (difference + (difference < 0 ? -kTicksPerMinute / 2 : kTicksPerMinute / 2)) / kTicksPerMinute;
+  const long long minutes =
+      (difference + (difference < 0 ? -kTicksPerMinute / 2 : kTicksPerMinute / 2)) /
+      kTicksPerMinute;
   LocalStamp stamp;
   stamp.year = local.wYear;
   stamp.month = local.wMonth;

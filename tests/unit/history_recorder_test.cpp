@@ -109,7 +109,10 @@ TEST(HistoryRecorder, WritesMinutesAndEventsInOrderWholeAndOnceThroughALockedFil
   EXPECT_EQ(rig.recorder.pending(), 0u);
 
   const std::string& text = rig.folder.files.at(kHistoryFileName);
-  EXPECT_TRUE(StartsWith(text, "\xEF\xBB\xBF" "Fecha y hora;")) << "names once, at the start";
+  EXPECT_TRUE(StartsWith(text,
+                         "\xEF\xBB\xBF"
+                         "Fecha y hora;"))
+      << "names once, at the start";
   EXPECT_EQ(text.find("Fecha y hora", 4), std::string::npos);
   const auto rows = rig.folder.Rows(kHistoryFileName);
   ASSERT_EQ(rows.size(), 6u) << text;
@@ -172,7 +175,9 @@ TEST(HistoryRecorder, NamesAFinishedMonthBeforeTheNewMonthsFirstRowAndDropsTheOl
   folder.files.erase(kHistoryFileName);
   rig.At(0, 2, 0, 1, 12);
   rig.recorder.EventHappened(MonitorEvent::PowerReturn);
-  EXPECT_TRUE(StartsWith(folder.files.at(kHistoryFileName), "\xEF\xBB\xBF" "Fecha y hora;"));
+  EXPECT_TRUE(StartsWith(folder.files.at(kHistoryFileName),
+                         "\xEF\xBB\xBF"
+                         "Fecha y hora;"));
 }
 
 TEST(HistoryRecorder, OnlyZeroTurnsTheHistoryOff) {
