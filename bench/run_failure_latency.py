@@ -227,12 +227,18 @@ def main():
         parser.add_argument("--failures", type=int, default=40, help="how many (at least 30)")
         parser.add_argument("--watch", choices=("inotify", "poll"), default="inotify")
         parser.add_argument("--seed", type=int, default=7, help="for the pauses between events")
+        parser.add_argument("--history", choices=("on", "off"), default="on",
+                            help="[Prefs] Historial: the power history written beside the log "
+                                 "(on, as installed) or not, to compare the two")
     args = arguments(__doc__.split("\n")[0], extra)
     if args.failures < 30:
         print("--failures: at least 30", file=sys.stderr)
         return 2
     pause = random.Random(args.seed)
-    with Session(args, "bench.failure_latency", INI) as s:
+    ini = {section: dict(keys) for section, keys in INI.items()}
+    ini["Prefs"]["Historial"] = "1" if args.history == "on" else "0"
+    print(f"history {args.history}")
+    with Session(args, "bench.failure_latency", ini) as s:
         s.sim.send("every 20")
         s.sim.send(LINE_POWER)
         if not harness.wait_until(lambda: os.path.exists(s.program.event_log), 10):
@@ -264,6 +270,12 @@ def main():
             text = f.read()
         entries = (text.count(FAILURE_HEADER), text.count(RETURN_HEADER))
         alive = s.program.running()
+        history = os.path.join(s.program.folder, "Historial.csv")
+        history_rows = None
+        if os.path.exists(history):
+            with open(history, encoding="utf-8-sig") as f:
+                rows = f.read()
+            history_rows = (rows.count("Corte de energía"), rows.count("Retorno de energía"))
 
     print()
     print(f"Corvamon under Wine, serial link on a pseudo-terminal, file watch: {args.watch}")
@@ -277,6 +289,11 @@ def main():
           f"min {min(to_tx):.1f} ms; below -2 ms the two clocks would disagree)")
     print(f"entries in the log: {entries[0]} failures, {entries[1]} returns; "
           f"Corvamon {'still running' if alive else 'ENDED'}")
+    if history_rows is not None:
+        print(f"event rows in Historial.csv: {history_rows[0]} failures, {history_rows[1]} returns")
+    if args.history == "on" and history_rows != entries:
+        print("the history does not hold one row per event", file=sys.stderr)
+        return 1
     if entries != (len(failures), len(returns)) or not alive:
         print("the log does not hold one entry per event, or Corvamon ended", file=sys.stderr)
         return 1
