@@ -31,13 +31,22 @@ class Bitacora {
   const std::string& LastLogEntry() const { return last_entry_; }
   void ForgetLastEntry() { last_entry_.clear(); }
   const EventLogWriter& Writer() const { return writer_; }
+  // Whether the log file refuses every write (not a lock that will go).
+  bool Refused() const { return refused_; }
 
  private:
+  // After a write that left entries waiting: a file that refuses writes for good is said once
+  // in lblmsg, and nobody waits for it.
+  void NoteFailure();
+
   const MonitorState& state_;
   MainView& view_;
   const Platform& platform_;
+  LogFile& file_;
   EventLogWriter writer_;
   std::string last_entry_;
+  bool refused_ = false;
+  bool refusal_said_ = false;
 };
 
 // What a frame's mode byte meant for the power.

@@ -29,7 +29,7 @@ Principal::Principal(PrincipalPorts ports)
       power_events_(state_, bitacora_, ports_.tray, ports_.view),
       shutdown_(
           state_, bitacora_, ports_.view, ports_.office, ports_.shutdown,
-          [this] { SignalUpsTurnOff(); }, listeners_),
+          [this] { return SignalUpsTurnOff(); }, listeners_),
       usb_frames_(ports_.usb) {
   ports_.MSComm1.SetOnComm([this] { OnSerialEvent(); });
   ports_.MSComm2.SetOnComm([this] { OnTurnOffPortEvent(); });
@@ -413,20 +413,21 @@ bool Principal::SignalUpsTurnOffSerial() {
   return sent;
 }
 
-void Principal::SignalUpsTurnOff() {
+bool Principal::SignalUpsTurnOff() {
   if (state_.UsbMode) {
     const auto minutes =
         static_cast<std::uint8_t>(std::clamp<int>(state_.Settings.ApagaTNXMinutos, 0, 255));
     const std::array<std::uint8_t, 8> report{2, protocol::kCmdTurnOff, minutes, 0, 0, 0, 0, 0};
-    ports_.usb.WriteUsbReport(report);
+    const bool sent = ports_.usb.WriteUsbReport(report);
     ports_.view.DoEvents();
-  } else {
-    SignalUpsTurnOffSerial();
-    // The status port made way for the turn-off command; open it again so that frames keep
-    // coming: a refused shutdown is asked again by the next frame.
-    reader_.Clear();
-    SetUpSerialLink(status_port_);
+    return sent;
   }
+  const bool sent = SignalUpsTurnOffSerial();
+  // The status port made way for the turn-off command; open it again so that frames keep
+  // coming: a refused shutdown is asked again by the next frame.
+  reader_.Clear();
+  SetUpSerialLink(status_port_);
+  return sent;
 }
 
 }  // namespace corva

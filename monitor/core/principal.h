@@ -140,8 +140,9 @@ class Principal {
   void UpdateMuteButton();
   // One byte on MSComm2, waiting (with window messages running) until it has left the port.
   bool SendSerialByte(std::uint8_t byte);
-  // Tells the UPS to switch itself off, on the link the frames come from.
-  void SignalUpsTurnOff();
+  // Tells the UPS to switch itself off, on the link the frames come from; answers whether the
+  // command left.
+  bool SignalUpsTurnOff();
   // The serial device stopped answering: said in lblmsg, and the port is opened again every
   // 5 s until it answers.
   void SerialLinkLost();

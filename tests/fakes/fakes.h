@@ -264,14 +264,19 @@ class FakeLogFile : public LogFile {
  public:
   std::size_t Append(std::string_view text) override {
     ++appends;
-    if (locked) return 0;
+    if (locked || refused) return 0;
     const std::size_t n = std::min(text.size(), room);
     contents += text.substr(0, n);
     room -= n;
     return n;
   }
+  LogFailure LastFailure() const override {
+    return refused ? LogFailure::Refused : LogFailure::Locked;
+  }
   std::string contents;
   bool locked = false;
+  // The file or its folder may not be written at all (read-only).
+  bool refused = false;
   // Bytes the disk still takes.
   std::size_t room = static_cast<std::size_t>(-1);
   int appends = 0;
