@@ -377,6 +377,9 @@ void Principal::TimerBuscaSerial_Timer() {
 }
 
 void Principal::OnTurnOffPortEvent() {
+  // The port's device went away (a USB-serial adapter pulled, the cable's far end gone): the
+  // writes it still takes are lost with it.
+  if (ports_.MSComm2.CommEvent() == comm::kEventLost) turn_off_port_lost_ = true;
   if (ports_.MSComm2.CommEvent() == protocol::kCommEventSend) {
     ports_.view.SetText(Control::lblmsg, text::kSentOk);
   }
@@ -397,12 +400,14 @@ bool Principal::SignalUpsTurnOffSerial() {
   // The command goes to the UPS that sends the frames.
   if (port.PortOpen() && port.CommPort() != status_port_) port.SetPortOpen(false);
   port.SetCommPort(status_port_);
+  turn_off_port_lost_ = false;
   if (!port.PortOpen() && !port.SetPortOpen(true)) return false;
 
-  bool sent = SendSerialByte(protocol::kCmdTurnOff);
+  bool sent = SendSerialByte(protocol::kCmdTurnOff) && !turn_off_port_lost_;
   if (sent) {
     ports_.view.Pause(protocol::kTurnOffPauseMs);
-    sent = SendSerialByte(minutes);
+    // A device gone during the pause gets no minutes: the UPS was not told.
+    sent = !turn_off_port_lost_ && SendSerialByte(minutes) && !turn_off_port_lost_;
   }
   if (sent) {
     ports_.view.SetText(Control::lblmsg,

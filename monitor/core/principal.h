@@ -184,6 +184,8 @@ class Principal {
   // A close asked for while the shutdown sequence ran.
   bool unload_after_sequence_ = false;
   bool ups_shutdown_told_ = false;
+  // MSComm2 reported its device gone while the turn-off command was under way.
+  bool turn_off_port_lost_ = false;
 };
 
 }  // namespace corva

@@ -100,6 +100,22 @@ TEST_F(FaultsTest, ATurnOffCommandThatCannotLeaveIsLoggedAndTheShutdownGoesOn) {
   EXPECT_NE(view.Text(Control::lblmsg).rfind("TNX se apaga en", 0), 0u);
 }
 
+TEST_F(FaultsTest, ADeviceGoneBetweenTheTurnOffBytesGetsNoMinutesAndIsLogged) {
+  ini.Set("Prefs", "Bitacora", "1");
+  ini.Set("Apaga", "ApagaTNX", "1");
+  ini.Set("Apaga", "ApagaTNXMinutos", "5");
+  Load();
+  // The port still takes bytes (as Windows' does, queued), but says its device is gone.
+  view.on_pause = [this] { MSComm2.Raise(comm::kEventLost); };
+  Receive(Frame(150, '2'));
+  EXPECT_EQ(MSComm2.sent, Bytes{0x25});
+  EXPECT_EQ(shutdown.requests, std::vector<int>{5});
+  const auto decision = log.contents.find("Cierre Forzado ");
+  const auto not_told = log.contents.find("Señal a TNX no enviada ");
+  ASSERT_NE(not_told, std::string::npos);
+  EXPECT_LT(decision, not_told);
+}
+
 TEST_F(FaultsTest, AUsbDeviceGoneUnderTheTurnOffCommandIsLogged) {
   ini.Set("Prefs", "Bitacora", "1");
   ini.Set("Apaga", "ApagaTNX", "1");
