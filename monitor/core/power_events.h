@@ -31,8 +31,6 @@ class Bitacora {
   const std::string& LastLogEntry() const { return last_entry_; }
   void ForgetLastEntry() { last_entry_.clear(); }
   const EventLogWriter& Writer() const { return writer_; }
-  // Whether the log file refuses every write (not a lock that will go).
-  bool Refused() const { return refused_; }
 
  private:
   // After a write that left entries waiting: a file that refuses writes for good is said once
