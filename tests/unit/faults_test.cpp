@@ -132,14 +132,6 @@ TEST_F(FaultsTest, AUsbDeviceGoneUnderTheTurnOffCommandIsLogged) {
   EXPECT_LT(decision, not_told);
 }
 
-TEST_F(FaultsTest, ATurnOffCommandThatLeftWritesNoSuchEntry) {
-  ini.Set("Apaga", "ApagaTNX", "1");
-  Load();
-  Receive(Frame(150, '2'));
-  EXPECT_EQ(MSComm2.sent.size(), 2u);
-  EXPECT_EQ(log.contents.find("Señal a TNX no enviada "), std::string::npos);
-}
-
 // The countdown counts the window's one-second ticks, never the clock on the wall: a clock set
 // back an hour (by hand, or by a time server) neither stretches it nor cuts it short. Only the
 // log's stamps follow the clock.
