@@ -12,7 +12,17 @@ std::string TwoDigits(int value) {
   return buffer;
 }
 
+// Windows' ERROR_SHARING_VIOLATION and ERROR_LOCK_VIOLATION.
+constexpr unsigned long kSharingViolation = 32;
+constexpr unsigned long kLockViolation = 33;
+
 }  // namespace
+
+LogFailure LogFailureFromError(unsigned long error) {
+  if (error == 0) return LogFailure::None;
+  return error == kSharingViolation || error == kLockViolation ? LogFailure::Locked
+                                                               : LogFailure::Refused;
+}
 
 std::string BuildLogEntry(std::string_view event_text, const LocalTime& when,
                           const Separators& separators, const std::vector<std::string>& labels) {

@@ -29,6 +29,14 @@ struct Separators {
 std::string BuildLogEntry(std::string_view event_text, const LocalTime& when,
                           const Separators& separators, const std::vector<std::string>& labels);
 
+// Why the log file took nothing: another program holds it (it will let go), or the file or its
+// folder may not be written at all (read-only, no rights), which no wait mends.
+enum class LogFailure { None, Locked, Refused };
+
+// The failure a Windows error code of opening the file means: only a sharing or lock violation
+// is a lock; every other refusal lasts.
+LogFailure LogFailureFromError(unsigned long error);
+
 // Appends text to the log file: opened for appending (created when missing), written, closed.
 class LogFile {
  public:
@@ -36,6 +44,8 @@ class LogFile {
   // Answers how many bytes of `text`, from its start, are in the file: all of them, none (the
   // file cannot be opened) or part (the disk filled up during the write).
   virtual std::size_t Append(std::string_view text) = 0;
+  // Why the last Append that wrote nothing failed.
+  virtual LogFailure LastFailure() const { return LogFailure::Locked; }
 };
 
 class EventLogWriter {

@@ -33,6 +33,8 @@ inline constexpr char kLabelOnBattery[] = "Operacion con Bateria ";
 inline constexpr char kLabelBatteryExhausted[] = "Operacion BATERIA AGOTADA ";
 inline constexpr char kLogThresholdShutdown[] = "Apagado por bateria a nivel personalizado ";
 inline constexpr char kLogTimeShutdown[] = "Apagado por tiempo a nivel personalizado ";
+// The turn-off command could not reach the UPS (the cable or the device gone).
+inline constexpr char kLogUpsNotTold[] = "Señal a TNX no enviada ";
 // Countdown and shutdown messages in lblmsg.
 inline constexpr char kShutdownIn[] = "Apagar en ";
 inline constexpr char kSeconds[] = " segundos";
@@ -40,6 +42,8 @@ inline constexpr char kShuttingDownPc[] = "Apagando la PC";
 inline constexpr char kSavingApplications[] = "Guardando Aplicaciones";
 inline constexpr char kShutdownMessage[] = "Apagar";
 inline constexpr char kSignalToUps[] = "Señal a TNX";
+// Said once in lblmsg when Bitacora.txt cannot be written at all (a read-only folder).
+inline constexpr char kLogNotWritable[] = "No pude escribir en Bitacora.txt";
 }  // namespace text
 
 }  // namespace corva

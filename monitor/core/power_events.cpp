@@ -6,29 +6,49 @@ namespace corva {
 
 Bitacora::Bitacora(const MonitorState& state, LogFile& file, MainView& view,
                    const Platform& platform)
-    : state_(state), view_(view), platform_(platform), writer_(file) {}
+    : state_(state), view_(view), platform_(platform), file_(file), writer_(file) {}
+
+void Bitacora::NoteFailure() {
+  refused_ = file_.LastFailure() == LogFailure::Refused;
+  if (!refused_ || refusal_said_) return;
+  refusal_said_ = true;
+  view_.SetVisible(Control::lblmsg, true);
+  view_.SetText(Control::lblmsg, text::kLogNotWritable);
+}
 
 void Bitacora::Write(std::string_view event_text, const std::vector<std::string>& labels,
                      bool remember) {
   const std::string entry = BuildLogEntry(event_text, platform_.Now(), state_.separators, labels);
   if (remember) last_entry_ = entry;
   if (writer_.AppendLogEntry(entry)) {
+    refused_ = false;
     if (view_.TimerEnabled(Timer::TimerBitacora)) view_.EnableTimer(Timer::TimerBitacora, false);
-  } else if (!view_.TimerEnabled(Timer::TimerBitacora)) {
-    // Nothing else may come to carry the waiting entries out: try them again on a timer.
-    view_.EnableTimer(Timer::TimerBitacora, true);
+    return;
   }
+  NoteFailure();
+  // Nothing else may come to carry the waiting entries out: try them again on a timer (a
+  // folder made writable again takes them then).
+  if (!view_.TimerEnabled(Timer::TimerBitacora)) view_.EnableTimer(Timer::TimerBitacora, true);
 }
 
 bool Bitacora::WritePending(int wait_ms) {
   if (writer_.WritePending()) return true;
+  NoteFailure();
+  // A lock goes when its program lets go; a refusal never does: the shutdown or the close does
+  // not wait for it.
+  if (refused_) return false;
   const bool written = view_.WaitWhile([this] { return !writer_.WritePending(); }, wait_ms);
   if (written) view_.EnableTimer(Timer::TimerBitacora, false);
   return written;
 }
 
 void Bitacora::TimerBitacora_Timer() {
-  if (writer_.WritePending()) view_.EnableTimer(Timer::TimerBitacora, false);
+  if (writer_.WritePending()) {
+    refused_ = false;
+    view_.EnableTimer(Timer::TimerBitacora, false);
+  } else {
+    NoteFailure();
+  }
 }
 
 PowerEvents::PowerEvents(MonitorState& state, Bitacora& log, ShellTray& tray, MainView& view)

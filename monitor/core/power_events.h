@@ -33,11 +33,18 @@ class Bitacora {
   const EventLogWriter& Writer() const { return writer_; }
 
  private:
+  // After a write that left entries waiting: a file that refuses writes for good is said once
+  // in lblmsg, and nobody waits for it.
+  void NoteFailure();
+
   const MonitorState& state_;
   MainView& view_;
   const Platform& platform_;
+  LogFile& file_;
   EventLogWriter writer_;
   std::string last_entry_;
+  bool refused_ = false;
+  bool refusal_said_ = false;
 };
 
 // What a frame's mode byte meant for the power.

@@ -29,7 +29,7 @@ Principal::Principal(PrincipalPorts ports)
       power_events_(state_, bitacora_, ports_.tray, ports_.view),
       shutdown_(
           state_, bitacora_, ports_.view, ports_.office, ports_.shutdown,
-          [this] { SignalUpsTurnOff(); }, listeners_),
+          [this] { return SignalUpsTurnOff(); }, listeners_),
       usb_frames_(ports_.usb) {
   ports_.MSComm1.SetOnComm([this] { OnSerialEvent(); });
   ports_.MSComm2.SetOnComm([this] { OnTurnOffPortEvent(); });
@@ -377,6 +377,9 @@ void Principal::TimerBuscaSerial_Timer() {
 }
 
 void Principal::OnTurnOffPortEvent() {
+  // The port's device went away (a USB-serial adapter pulled, the cable's far end gone): the
+  // writes it still takes are lost with it.
+  if (ports_.MSComm2.CommEvent() == comm::kEventLost) turn_off_port_lost_ = true;
   if (ports_.MSComm2.CommEvent() == protocol::kCommEventSend) {
     ports_.view.SetText(Control::lblmsg, text::kSentOk);
   }
@@ -397,12 +400,14 @@ bool Principal::SignalUpsTurnOffSerial() {
   // The command goes to the UPS that sends the frames.
   if (port.PortOpen() && port.CommPort() != status_port_) port.SetPortOpen(false);
   port.SetCommPort(status_port_);
+  turn_off_port_lost_ = false;
   if (!port.PortOpen() && !port.SetPortOpen(true)) return false;
 
-  bool sent = SendSerialByte(protocol::kCmdTurnOff);
+  bool sent = SendSerialByte(protocol::kCmdTurnOff) && !turn_off_port_lost_;
   if (sent) {
     ports_.view.Pause(protocol::kTurnOffPauseMs);
-    sent = SendSerialByte(minutes);
+    // A device gone during the pause gets no minutes: the UPS was not told.
+    sent = !turn_off_port_lost_ && SendSerialByte(minutes) && !turn_off_port_lost_;
   }
   if (sent) {
     ports_.view.SetText(Control::lblmsg,
@@ -413,20 +418,21 @@ bool Principal::SignalUpsTurnOffSerial() {
   return sent;
 }
 
-void Principal::SignalUpsTurnOff() {
+bool Principal::SignalUpsTurnOff() {
   if (state_.UsbMode) {
     const auto minutes =
         static_cast<std::uint8_t>(std::clamp<int>(state_.Settings.ApagaTNXMinutos, 0, 255));
     const std::array<std::uint8_t, 8> report{2, protocol::kCmdTurnOff, minutes, 0, 0, 0, 0, 0};
-    ports_.usb.WriteUsbReport(report);
+    const bool sent = ports_.usb.WriteUsbReport(report);
     ports_.view.DoEvents();
-  } else {
-    SignalUpsTurnOffSerial();
-    // The status port made way for the turn-off command; open it again so that frames keep
-    // coming: a refused shutdown is asked again by the next frame.
-    reader_.Clear();
-    SetUpSerialLink(status_port_);
+    return sent;
   }
+  const bool sent = SignalUpsTurnOffSerial();
+  // The status port made way for the turn-off command; open it again so that frames keep
+  // coming: a refused shutdown is asked again by the next frame.
+  reader_.Clear();
+  SetUpSerialLink(status_port_);
+  return sent;
 }
 
 }  // namespace corva

@@ -140,8 +140,9 @@ class Principal {
   void UpdateMuteButton();
   // One byte on MSComm2, waiting (with window messages running) until it has left the port.
   bool SendSerialByte(std::uint8_t byte);
-  // Tells the UPS to switch itself off, on the link the frames come from.
-  void SignalUpsTurnOff();
+  // Tells the UPS to switch itself off, on the link the frames come from; answers whether the
+  // command left.
+  bool SignalUpsTurnOff();
   // The serial device stopped answering: said in lblmsg, and the port is opened again every
   // 5 s until it answers.
   void SerialLinkLost();
@@ -183,6 +184,8 @@ class Principal {
   // A close asked for while the shutdown sequence ran.
   bool unload_after_sequence_ = false;
   bool ups_shutdown_told_ = false;
+  // MSComm2 reported its device gone while the turn-off command was under way.
+  bool turn_off_port_lost_ = false;
 };
 
 }  // namespace corva

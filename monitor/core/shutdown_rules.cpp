@@ -28,7 +28,7 @@ std::string CountdownText(std::int16_t seconds) {
 
 ShutdownRules::ShutdownRules(MonitorState& state, Bitacora& log, MainView& view,
                              OfficeSaver& office, SystemShutdown& shutdown,
-                             std::function<void()> signal_ups_turn_off,
+                             std::function<bool()> signal_ups_turn_off,
                              const MonitorListeners& listeners)
     : state_(state),
       log_(log),
@@ -137,8 +137,14 @@ void ShutdownRules::RunShutdownSequence() {
     view_.SetText(Control::lblmsg, text::kShutdownMessage);
     if (state_.Settings.ApagaTNX == 1) {
       view_.SetText(Control::lblmsg, text::kSignalToUps);
-      signal_ups_turn_off_();
-      listeners_.EventHappened(MonitorEvent::UpsToldToTurnOff);
+      if (signal_ups_turn_off_()) {
+        listeners_.EventHappened(MonitorEvent::UpsToldToTurnOff);
+      } else {
+        // The cable or the device went away under the command: the computer still goes down,
+        // and the log says the UPS will not switch itself off (written whatever Bitacora says,
+        // as the decision is).
+        log_.Write(text::kLogUpsNotTold, {}, false);
+      }
     }
   }
   // A forced shutdown ends this program at once: the log entries still waiting for a locked

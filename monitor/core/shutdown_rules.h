@@ -18,9 +18,9 @@ namespace corva {
 class ShutdownRules {
  public:
   // `signal_ups_turn_off` tells the UPS, on whichever link it is on, to switch itself off after
-  // ApagaTNXMinutos minutes.
+  // ApagaTNXMinutos minutes, and answers whether the command left.
   ShutdownRules(MonitorState& state, Bitacora& log, MainView& view, OfficeSaver& office,
-                SystemShutdown& shutdown, std::function<void()> signal_ups_turn_off,
+                SystemShutdown& shutdown, std::function<bool()> signal_ups_turn_off,
                 const MonitorListeners& listeners = MonitorListeners::None());
 
   // Both countdowns start full: ApagaCuantosMinutos and ApagaDesconexionSegundos seconds.
@@ -54,7 +54,7 @@ class ShutdownRules {
   MainView& view_;
   OfficeSaver& office_;
   SystemShutdown& shutdown_;
-  std::function<void()> signal_ups_turn_off_;
+  std::function<bool()> signal_ups_turn_off_;
   const MonitorListeners& listeners_;
   std::int16_t countdown_seconds_ = 0;
   std::int16_t disconnect_seconds_ = 0;

@@ -11,12 +11,19 @@
 #include "office_saver.h"
 #include "principal_window.h"
 #include "protocol.h"
+#include "single_instance.h"
 #include "text.h"
 #include "win_platform.h"
 #include "win_reboot_api.h"
 #include "win_serial_port.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+  // Before anything is opened: a second copy only shows the first one.
+  corva::win::SingleInstance instance_mark;
+  if (!instance_mark.First()) {
+    corva::win::SingleInstance::ShowRunningCopy();
+    return 0;
+  }
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
 

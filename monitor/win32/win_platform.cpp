@@ -30,13 +30,18 @@ Separators WinPlatform::UserSeparators() const {
 std::size_t WinLogFile::Append(std::string_view text) {
   unique_file file(::CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return 0;
+  if (!file) {
+    last_failure_ = LogFailureFromError(::GetLastError());
+    return 0;
+  }
   const std::string bytes = Utf8ToAnsi(text);
   DWORD written = 0;
   if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
       written == 0) {
+    last_failure_ = LogFailureFromError(::GetLastError());
     return 0;
   }
+  last_failure_ = LogFailure::None;
   if (written >= bytes.size()) return text.size();
   // Part of it went in (the disk filled up): say how much of the caller's text that was.
   return Utf8LengthOfAnsiPrefix(text, written);

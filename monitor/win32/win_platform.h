@@ -21,10 +21,12 @@ class WinLogFile final : public LogFile {
  public:
   explicit WinLogFile(std::wstring path) : path_(std::move(path)) {}
   std::size_t Append(std::string_view text) override;
+  LogFailure LastFailure() const override { return last_failure_; }
   const std::wstring& path() const { return path_; }
 
  private:
   std::wstring path_;
+  LogFailure last_failure_ = LogFailure::None;
 };
 
 }  // namespace corva::win

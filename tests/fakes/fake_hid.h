@@ -61,7 +61,7 @@ class FakeHidDevice : public HidDevice {
   }
   bool Write(std::span<const std::uint8_t> report) override {
     ++write_calls;
-    if (!open || !present) return false;
+    if (!open || !present || fail_writes) return false;
     written.emplace_back(report.begin(), report.end());
     return true;
   }
@@ -110,6 +110,7 @@ class FakeHidDevice : public HidDevice {
   std::string name = "Corvamon";  // its product string
   bool present = true;            // plugged in
   bool open = false;
+  bool fail_writes = false;  // output reports fail (the device going away)
   int opens = 0, closes = 0;
   int write_calls = 0;  // also those a closed device refused
   std::deque<Entry> replay;

@@ -47,6 +47,7 @@ class FakeView : public MainView {
   void Pause(int ms) override {
     pauses.push_back(ms);
     events.push_back("pause " + std::to_string(ms));
+    if (on_pause) on_pause();
   }
   bool WaitWhile(const std::function<bool()>& busy, int timeout_ms) override {
     wait_timeouts.push_back(timeout_ms);
@@ -83,6 +84,8 @@ class FakeView : public MainView {
   std::vector<int> pauses;
   std::vector<int> wait_timeouts;  // of every WaitWhile, in order
   std::function<void()> on_wait;
+  // What happens meanwhile, run at every Pause.
+  std::function<void()> on_pause;
   // What the real window's unload does with the monitor (its links closed), when a test wants it.
   std::function<void()> on_unload;
   int do_events = 0, restores = 0, hides = 0, minimizes = 0, unloads = 0;
@@ -264,14 +267,19 @@ class FakeLogFile : public LogFile {
  public:
   std::size_t Append(std::string_view text) override {
     ++appends;
-    if (locked) return 0;
+    if (locked || refused) return 0;
     const std::size_t n = std::min(text.size(), room);
     contents += text.substr(0, n);
     room -= n;
     return n;
   }
+  LogFailure LastFailure() const override {
+    return refused ? LogFailure::Refused : LogFailure::Locked;
+  }
   std::string contents;
   bool locked = false;
+  // The file or its folder may not be written at all (read-only).
+  bool refused = false;
   // Bytes the disk still takes.
   std::size_t room = static_cast<std::size_t>(-1);
   int appends = 0;

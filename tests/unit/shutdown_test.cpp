@@ -43,7 +43,7 @@ class ShutdownRulesTest : public ::testing::Test, protected fakes::MonitorRig {
  protected:
   MonitorState state;
   Bitacora bitacora{state, log, view, platform};
-  ShutdownRules rules{state, bitacora, view, office, shutdown, [] {}};
+  ShutdownRules rules{state, bitacora, view, office, shutdown, [] { return true; }};
 };
 
 TEST_F(ShutdownRulesTest, TheBatteryThresholdDecidesAtOrBelowItsValue) {
