@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <limits>
 
+#include "history_files.h"
 #include "history_rows.h"
 
 namespace corva::history {
@@ -371,6 +374,27 @@ std::string HtmlEscape(std::string_view text) {
     }
   }
   return out;
+}
+
+std::vector<std::string> ReportFileOrder(const std::vector<std::string>& names) {
+  std::vector<std::pair<YearMonth, std::string>> monthly;
+  std::optional<std::string> current;
+  for (const std::string& name : names) {
+    if (const std::optional<YearMonth> month = MonthOfFileName(name)) {
+      monthly.emplace_back(*month, name);
+    } else if (name.size() == std::strlen(kHistoryFileName) &&
+               std::equal(name.begin(), name.end(), kHistoryFileName, [](char a, char b) {
+                 return std::tolower(static_cast<unsigned char>(a)) ==
+                        std::tolower(static_cast<unsigned char>(b));
+               })) {
+      current = name;
+    }
+  }
+  std::sort(monthly.begin(), monthly.end());
+  std::vector<std::string> order;
+  for (auto& [month, name] : monthly) order.push_back(std::move(name));
+  if (current) order.push_back(*current);
+  return order;
 }
 
 PowerReport::PowerReport(const LocalStamp& now)

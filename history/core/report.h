@@ -112,6 +112,10 @@ class PowerReport {
   int skipped_ = 0;
 };
 
+// The history files among `names` (a folder's listing), in the order the report reads them:
+// the monthly files from the oldest, then Historial.csv. Other names are left out.
+std::vector<std::string> ReportFileOrder(const std::vector<std::string>& names);
+
 // Escapes a text for HTML ("<" "&" and quotes).
 std::string HtmlEscape(std::string_view text);
 

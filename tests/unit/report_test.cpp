@@ -259,6 +259,14 @@ TEST(PowerReport, TheHourRepeatedWhenSummerTimeEndsIsNotTheClockSetBack) {
   EXPECT_EQ(buckets[120].minutes, 0);
 }
 
+TEST(PowerReport, ReadsTheMonthlyFilesFromTheOldestAndHistorialLast) {
+  EXPECT_EQ(ReportFileOrder({"historial.CSV", "Bitacora.txt", "Historial-2026-11.csv",
+                             "Historial-2025-12.csv", "Historial-2026-1.csv", "Corvamon.ini",
+                             "Historial-2026-02.csv"}),
+            (std::vector<std::string>{"Historial-2025-12.csv", "Historial-2026-02.csv",
+                                      "Historial-2026-11.csv", "historial.CSV"}));
+}
+
 TEST(PowerReport, WithoutHistoryThePageSaysThereIsNoDataYet) {
   for (const std::string& text :
        {std::string(), FileStartText(kMexicoCsv), std::string("\xEF\xBB\xBF"),
