@@ -376,6 +376,37 @@ std::string HtmlEscape(std::string_view text) {
   return out;
 }
 
+bool IsReportCommand(std::string_view arguments) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!arguments.empty() && blank(arguments.front())) arguments.remove_prefix(1);
+  while (!arguments.empty() && blank(arguments.back())) arguments.remove_suffix(1);
+  constexpr std::string_view kWord = "informe";
+  if (arguments.size() != kWord.size() + 1 || (arguments[0] != '/' && arguments[0] != '-')) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kWord.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(arguments[i + 1])) != kWord[i]) return false;
+  }
+  return true;
+}
+
+std::string ReportNotWrittenText(std::string_view path, std::string_view reason) {
+  std::string text = "No se pudo escribir el informe de energía en\r\n";
+  text += path;
+  if (!reason.empty()) {
+    text += "\r\n";
+    text += reason;
+  }
+  return text;
+}
+
+std::string ReportNotOpenedText(std::string_view path) {
+  std::string text = "El informe de energía está en\r\n";
+  text += path;
+  text += "\r\nNo se pudo abrir con el navegador: ábralo desde esa carpeta.";
+  return text;
+}
+
 std::vector<std::string> ReportFileOrder(const std::vector<std::string>& names) {
   std::vector<std::pair<YearMonth, std::string>> monthly;
   std::optional<std::string> current;

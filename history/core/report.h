@@ -112,6 +112,17 @@ class PowerReport {
   int skipped_ = 0;
 };
 
+// `Corvamon.exe /informe` (or -informe, in any case): write the report and open it, and start
+// no monitor. `arguments`: the command line after the program's name.
+bool IsReportCommand(std::string_view arguments);
+
+// The page's name in the user's temporary folder.
+inline constexpr char kReportFileName[] = "Informe.html";
+
+// The boxes of `/informe` when the page cannot be written, or written but not opened.
+std::string ReportNotWrittenText(std::string_view path, std::string_view reason);
+std::string ReportNotOpenedText(std::string_view path);
+
 // The history files among `names` (a folder's listing), in the order the report reads them:
 // the monthly files from the oldest, then Historial.csv. Other names are left out.
 std::vector<std::string> ReportFileOrder(const std::vector<std::string>& names);

@@ -10,12 +10,17 @@
 #include "office_saver.h"
 #include "principal_window.h"
 #include "protocol.h"
+#include "report_command.h"
 #include "text.h"
 #include "win_platform.h"
 #include "win_reboot_api.h"
 #include "win_serial_port.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int show_command) {
+  // "/informe": the power report, and nothing of the monitor (no port, log, tray or window).
+  if (corva::history::win::IsReportCommandLine(arguments)) {
+    return corva::history::win::RunReportCommand();
+  }
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
 

@@ -259,6 +259,16 @@ TEST(PowerReport, TheHourRepeatedWhenSummerTimeEndsIsNotTheClockSetBack) {
   EXPECT_EQ(buckets[120].minutes, 0);
 }
 
+TEST(PowerReport, TheReportCommandIsInformeWithASlashOrADashInAnyCase) {
+  for (const char* yes : {"/informe", "-informe", "/INFORME", " -Informe ", "/informe\r\n"}) {
+    EXPECT_TRUE(IsReportCommand(yes)) << yes;
+  }
+  for (const char* no : {"", "informe", "/informes", "/inform", "/informe x", "--informe",
+                         "/informe/informe", "/minimizado"}) {
+    EXPECT_FALSE(IsReportCommand(no)) << no;
+  }
+}
+
 TEST(PowerReport, ReadsTheMonthlyFilesFromTheOldestAndHistorialLast) {
   EXPECT_EQ(ReportFileOrder({"historial.CSV", "Bitacora.txt", "Historial-2026-11.csv",
                              "Historial-2025-12.csv", "Historial-2026-1.csv", "Corvamon.ini",
