@@ -134,17 +134,29 @@ int main(int argc, char** argv) {
   for (const auto& [ago, length] : fixed) {
     planned.push_back({end_utc - ago * 60, length * 60 + 17});
   }
+  // The given outages stay as asked: nothing random comes within three hours of them.
+  const std::size_t fixed_count = planned.size();
+  auto near_fixed = [&](std::int64_t from, std::int64_t to) {
+    for (std::size_t i = 0; i < fixed_count; ++i) {
+      const PlannedOutage& o = planned[i];
+      if (from < o.start + o.length + 3 * 3600 && to > o.start - 3 * 3600) return true;
+    }
+    return false;
+  };
   for (int i = 0; i < outages; ++i) {
     const std::int64_t at =
         start_utc + static_cast<std::int64_t>(uniform(0.05, 0.95) * (end_utc - start_utc - 7200));
-    planned.push_back({at + static_cast<int>(uniform(0, 59)),
-                       static_cast<std::int64_t>(uniform(2, i % 4 == 3 ? 90 : 35) * 60)});
+    const PlannedOutage o{at + static_cast<int>(uniform(0, 59)),
+                          static_cast<std::int64_t>(uniform(2, i % 4 == 3 ? 90 : 35) * 60)};
+    if (!near_fixed(o.start, o.start + o.length)) planned.push_back(o);
   }
   // Gaps: the computer off for a while, about one in four days.
   std::vector<PlannedOutage> gaps;
   for (int i = 0; i < days / 4 + 1; ++i) {
-    gaps.push_back({start_utc + static_cast<std::int64_t>(uniform(0, 1) * (end_utc - start_utc)),
-                    static_cast<std::int64_t>(uniform(10, 180)) * 60});
+    const PlannedOutage g{
+        start_utc + static_cast<std::int64_t>(uniform(0, 1) * (end_utc - start_utc)),
+        static_cast<std::int64_t>(uniform(10, 180)) * 60};
+    if (!near_fixed(g.start, g.start + g.length)) gaps.push_back(g);
   }
 
   std::map<std::string, std::string> files;
