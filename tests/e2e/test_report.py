@@ -12,7 +12,7 @@ import re
 import shutil
 import subprocess
 
-from harness import BOX_TITLE, MAIN_CAPTION, read_bytes, wait_until, windows_path
+from harness import BOX_TITLE, MAIN_CAPTION, PROBE_OK, read_bytes, wait_until, windows_path
 
 INI = {
     "Inicio": {"DataString": "&&&10"},
@@ -152,3 +152,26 @@ def case_report_beside_a_running_monitor(t):
     t.note(f"chart pixels: {counts}")
     for name, count in counts.items():
         t.expect(count >= 400, f"the {name} chart is not drawn ({count} pixels of its colour)")
+
+
+def case_a_page_that_cannot_be_written_gets_a_box(t):
+    # A folder where Informe.html should go: the page cannot be written there.
+    program = t.corvamon(INI)
+    generate_history(t, program.folder)
+    page = os.path.join(temp_folder(t), "Informe.html")
+    if os.path.isfile(page):
+        os.remove(page)
+    os.makedirs(page, exist_ok=True)
+    t.stack.callback(shutil.rmtree, page, True)
+
+    report = t.windows_program(program.exe, "/informe")
+    rc, texts, err = t.probe.msgbox(BOX_TITLE, 30000)
+    t.require(rc == PROBE_OK, f"no message box titled {BOX_TITLE!r} within 30 s ({err})")
+    t.expect(texts and texts[0].startswith("No se pudo escribir el informe de energía en\r\n")
+             and "Informe.html" in texts[0], f"the box's text: {texts}")
+    rc, _, err = t.probe.msgbox(BOX_TITLE, 5000, press="OK")
+    t.require(rc == PROBE_OK, f"pressing OK on the box failed ({err})")
+    t.expect_equal(report.wait_end(30), 1, "the exit code of Corvamon /informe")
+    t.expect(not [w for w in t.probe.windows() if w["title"] == MAIN_CAPTION],
+             "a monitor window came up")
+    t.expect(read_bytes(program.event_log) is None, "Bitacora.txt was written")
