@@ -531,7 +531,9 @@ void PowerReport::OnEvent(MonitorEvent event, const Moment& when) {
       close(OutageEnd::PowerReturn);
       break;
     case MonitorEvent::ShutdownDecided:
-      if (when.utc >= oldest_kept_) shutdowns_.push_back(when.utc);
+      if (when.utc >= oldest_kept_ && shutdowns_.size() < kMostOutages) {
+        shutdowns_.push_back(when.utc);
+      }
       close(OutageEnd::ShutdownDecided);
       break;
     case MonitorEvent::UpsShutdownReport:
