@@ -7,7 +7,7 @@ import re
 import subprocess
 
 from harness import (CONFIG_CAPTION, LOCATOR_CAPTION, MAIN_CAPTION, SOURCE_DIR, CaseFailure,
-                     wait_until, windows_path)
+                     read_bytes, wait_until, windows_path)
 
 
 def product_version():
@@ -81,8 +81,7 @@ def case_silent_install_start_upgrade_and_uninstall(t):
         t.expect(os.path.isfile(os.path.join(folder, name)), f"{name} not installed in {folder}")
     for name in ("Corvamon.lnk", "Corvaset.lnk", REPORT_LINK):
         t.expect(os.path.isfile(os.path.join(menu, name)), f"no Start-menu shortcut {name}")
-    with open(os.path.join(menu, REPORT_LINK), "rb") as f:
-        report_link = f.read()
+    report_link = read_bytes(os.path.join(menu, REPORT_LINK)) or b""
     t.expect("/informe".encode("utf-16-le") in report_link or b"/informe" in report_link,
              f"{REPORT_LINK} does not run Corvamon.exe /informe")
     t.expect_equal(registry(t, "DisplayVersion"), VERSION, "the Apps list's version")
