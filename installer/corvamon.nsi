@@ -102,6 +102,8 @@ Section "Corvamon" Main
   CreateDirectory "$SMPROGRAMS\Corvamon"
   CreateShortcut "$SMPROGRAMS\Corvamon\Corvamon.lnk" "$INSTDIR\Corvamon.exe" "" "$INSTDIR\Corvamon.exe" 0
   CreateShortcut "$SMPROGRAMS\Corvamon\Corvaset.lnk" "$INSTDIR\Corvaset.exe" "" "$INSTDIR\Corvaset.exe" 0
+  ; The power report from the history, opened in the browser; it starts no second monitor.
+  CreateShortcut "$SMPROGRAMS\Corvamon\Informe de energía.lnk" "$INSTDIR\Corvamon.exe" "/informe" "$INSTDIR\Corvamon.exe" 0
 
   WriteUninstaller "$INSTDIR\Desinstalar.exe"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Corvamon"
@@ -160,6 +162,7 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\Corvamon\Corvamon.lnk"
   Delete "$SMPROGRAMS\Corvamon\Corvaset.lnk"
+  Delete "$SMPROGRAMS\Corvamon\Informe de energía.lnk"
   RMDir "$SMPROGRAMS\Corvamon"
   Delete "$SMSTARTUP\Corvamon.lnk"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"

@@ -11,13 +11,19 @@
 #include "office_saver.h"
 #include "principal_window.h"
 #include "protocol.h"
+#include "report_command.h"
 #include "single_instance.h"
 #include "text.h"
 #include "win_platform.h"
 #include "win_reboot_api.h"
 #include "win_serial_port.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int show_command) {
+  // "/informe": the power report, and nothing of the monitor (no port, log, tray or window); it
+  // runs beside a running monitor too.
+  if (corva::history::win::IsReportCommandLine(arguments)) {
+    return corva::history::win::RunReportCommand();
+  }
   // Before anything is opened: a second copy only shows the first one.
   corva::win::SingleInstance instance_mark;
   if (!instance_mark.First()) {

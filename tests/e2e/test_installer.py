@@ -7,7 +7,7 @@ import re
 import subprocess
 
 from harness import (CONFIG_CAPTION, LOCATOR_CAPTION, MAIN_CAPTION, SOURCE_DIR, CaseFailure,
-                     wait_until, windows_path)
+                     read_bytes, wait_until, windows_path)
 
 
 def product_version():
@@ -24,6 +24,7 @@ FILE_VERSIONS = {
 }
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvamon"
 PROGRAMS = ("Corvamon.exe", "Corvaset.exe", "lumbra.ocx")
+REPORT_LINK = "Informe de energía.lnk"
 
 
 def user_folder(t):
@@ -78,8 +79,11 @@ def case_silent_install_start_upgrade_and_uninstall(t):
     t.require(rc == 0, f"the silent install failed ({rc}): {out.strip()}")
     for name in PROGRAMS + ("Desinstalar.exe",):
         t.expect(os.path.isfile(os.path.join(folder, name)), f"{name} not installed in {folder}")
-    for name in ("Corvamon.lnk", "Corvaset.lnk"):
+    for name in ("Corvamon.lnk", "Corvaset.lnk", REPORT_LINK):
         t.expect(os.path.isfile(os.path.join(menu, name)), f"no Start-menu shortcut {name}")
+    report_link = read_bytes(os.path.join(menu, REPORT_LINK)) or b""
+    t.expect("/informe".encode("utf-16-le") in report_link or b"/informe" in report_link,
+             f"{REPORT_LINK} does not run Corvamon.exe /informe")
     t.expect_equal(registry(t, "DisplayVersion"), VERSION, "the Apps list's version")
     for name, (product, version, description) in FILE_VERSIONS.items():
         rc, out, err = t.probe.call("version", windows_path(os.path.join(folder, name)))
