@@ -4,9 +4,11 @@ each minute that had frames and a row for each power event, in order and once; n
 
 import datetime
 import os
+import re
 import time
 
 from harness import read_bytes, wait_until
+from test_report import open_records_to, temp_folder
 
 INI = {
     "Inicio": {"DataString": "&&&10"},
@@ -103,6 +105,27 @@ def case_minutes_and_events_of_a_failure(t):
             t.expect_equal(fields[3], f"125{decimal}4", f"mean voltage at {where}")
             t.expect_equal(fields[5], f"60{decimal}0", f"lowest frequency at {where}")
         t.expect(fields[7] != "", f"battery at {where}")
+
+    # The report of this history, beside the monitor that keeps writing it: its outage table
+    # holds this failure, with its duration.
+    open_records_to(t, os.path.join(t.folder, "opened.txt"))
+    page = os.path.join(temp_folder(t), "Informe.html")
+    if os.path.exists(page):
+        os.remove(page)
+    report = t.windows_program(program.exe, "/informe")
+    t.require(report.wait_end(60) == 0, "Corvamon /informe did not end well within 60 s")
+    t.require(os.path.isfile(page), f"no {page}")
+    with open(page, encoding="utf-8") as f:
+        html = f.read()
+    start_text = time.strftime("%d/%m/%Y %H:%M", time.localtime(failure))
+    duration = int(back - failure)
+    duration_text = f"{duration // 60} min {duration % 60:02d} s" if duration >= 60 else f"{duration} s"
+    row = re.search(r"<tr><td>" + re.escape(start_text) + r"</td><td>[^<]*</td><td>([^<]*)</td>"
+                    r"<td>[^<]*</td><td>([^<]*)</td></tr>", html)
+    if t.expect(row, f"no row from {start_text} in the report's outage table"):
+        t.expect_equal(row.group(1), duration_text, "the outage's duration in the report")
+        t.expect_equal(row.group(2), "Retorno de energía", "how the outage ended")
+    t.expect(program.running(), "the monitor ended while /informe ran")
 
 
 def case_historial_0_writes_no_history(t):
