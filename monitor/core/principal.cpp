@@ -259,6 +259,7 @@ void Principal::OnSerialEvent() {
 }
 
 void Principal::ProcessStatusFrame() {
+  countdown_held_for_frame_ = false;
   last_frame_ = FrameFromBuffer(frame_buffer_, state_.Settings.FrameLength, state_.UsbMode);
   ++frames_decoded_;
   state_.readings = DecodeStatusFrame(last_frame_, state_.UsbMode, state_.OnBattery);
@@ -350,13 +351,68 @@ void Principal::OnTimer(Timer timer) {
       shutdown_.Timerdesconexion_Timer();
       UnloadIfAskedDuringSequence();
       break;
-    case Timer::TimerApagar: shutdown_.TimerApagar_Timer(); break;
+    case Timer::TimerApagar:
+      if (!countdown_held_for_frame_) shutdown_.TimerApagar_Timer();
+      break;
     case Timer::TimerBitacora: bitacora_.TimerBitacora_Timer(); break;
     case Timer::TimerBuscaSerial: TimerBuscaSerial_Timer(); break;
   }
 }
 
+void Principal::Suspending() {
+  if (unloaded_) return;
+  asleep_ = true;
+  resume_handled_ = false;
+}
+
+void Principal::Resumed() {
+  if (unloaded_ || resume_handled_) return;
+  resume_handled_ = true;
+  asleep_ = false;
+  // Ticks stop while the computer sleeps; until a frame comes, the power state is the one from
+  // before the sleep, and the countdown must not count down on it.
+  countdown_held_for_frame_ = true;
+  if (state_.UsbMode) {
+    ReopenUsbAfterWake();
+  } else {
+    ReopenSerialAfterWake();
+  }
+}
+
+void Principal::CloseLinkAsleep() {
+  if (state_.UsbMode) {
+    ports_.usb.Close();
+    usb_frames_.Restart();
+    usb_open_ = false;
+    ports_.view.EnableTimer(Timer::TimerUSB, false);
+  } else {
+    if (ports_.MSComm1.PortOpen()) ports_.MSComm1.SetPortOpen(false);
+    reader_.Clear();
+  }
+}
+
+void Principal::ReopenSerialAfterWake() {
+  reader_.Clear();
+  if (ports_.view.TimerEnabled(Timer::TimerBuscaSerial) && resume_searches_left_ == 0) {
+    // Lost and reported before the sleep: it is looked for now, and its return said as ever.
+    TimerBuscaSerial_Timer();
+    return;
+  }
+  // The handle from before the sleep may be dead even where it still looks open.
+  if (SetUpSerialLink(status_port_)) {
+    resume_searches_left_ = 0;
+    ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
+    return;
+  }
+  resume_searches_left_ = kResumeLinkSearches;
+  ports_.view.EnableTimer(Timer::TimerBuscaSerial, true);
+}
+
 void Principal::SerialLinkLost() {
+  if (asleep_) {
+    CloseLinkAsleep();
+    return;
+  }
   if (ports_.MSComm1.PortOpen()) ports_.MSComm1.SetPortOpen(false);
   reader_.Clear();
   ports_.view.SetVisible(Control::lblmsg, true);
@@ -369,6 +425,17 @@ void Principal::SerialLinkLost() {
 }
 
 void Principal::TimerBuscaSerial_Timer() {
+  if (resume_searches_left_ > 0) {
+    if (SetUpSerialLink(status_port_)) {
+      resume_searches_left_ = 0;
+      ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
+    } else if (--resume_searches_left_ == 0) {
+      // Not back after the wake's searches: lost, and said so.
+      ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
+      SerialLinkLost();
+    }
+    return;
+  }
   if (!ports_.MSComm1.PortOpen() && !SetUpSerialLink(status_port_)) return;  // not back yet
   ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
   ports_.view.SetText(Control::lblmsg, "");
