@@ -45,6 +45,7 @@ void Principal::Load(const std::string& program_directory) {
     return ports_.settings.Read(section, key);
   });
   Settings.FrameLength = FrameLengthFromDataString(Settings.DataString);
+  Settings.Hibernar = ports_.settings.Read(ini::kApaga, ini::kHibernar) == "1";
 
   // Folder for saving Office documents.
   if (Settings.PathOffice.empty() && Settings.GuardaOffice == 1 && ports_.DefaultSaveDirectory) {
@@ -70,6 +71,9 @@ void Principal::Load(const std::string& program_directory) {
     ports_.view.SetVisible(Control::IBMute, false);
   }
   if (Settings.MostrarTest == 0) ports_.view.SetVisible(Control::IBTest, false);
+
+  // Said before the link, whose errors take lblmsg over.
+  shutdown_.CheckHibernationAtStart();
 
   // The link: USB when the device is there, otherwise the serial port.
   if (ports_.usb.FindUsbDevice(text::kProductString)) {
@@ -356,6 +360,10 @@ void Principal::OnTimer(Timer timer) {
       break;
     case Timer::TimerBitacora: bitacora_.TimerBitacora_Timer(); break;
     case Timer::TimerBuscaSerial: TimerBuscaSerial_Timer(); break;
+    case Timer::TimerHibernar:
+      shutdown_.TimerHibernar_Timer();
+      UnloadIfAskedDuringSequence();
+      break;
   }
 }
 
@@ -363,12 +371,16 @@ void Principal::Suspending() {
   if (unloaded_) return;
   asleep_ = true;
   resume_handled_ = false;
+  shutdown_.Suspending();
 }
 
 void Principal::Resumed() {
-  if (unloaded_ || resume_handled_) return;
+  // After a hibernation of the monitor's own the wake counts even when the sleep notice never
+  // came (the window was inside the hibernation call when it was sent).
+  if (unloaded_ || (resume_handled_ && !shutdown_.Hibernating())) return;
   resume_handled_ = true;
   asleep_ = false;
+  if (shutdown_.WakeFromHibernation()) ups_shutdown_told_ = false;
   // Ticks stop while the computer sleeps; until a frame comes, the power state is the one from
   // before the sleep, and the countdown must not count down on it.
   countdown_held_for_frame_ = true;
