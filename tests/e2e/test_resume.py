@@ -63,3 +63,55 @@ def case_frames_come_again_after_the_wake_with_no_false_event(t):
     sim2.send("frame volt=14400 period=16667 battery=200 line=0 mode=0 repeat=3")
     t.expect(wait_label(t, "lblfr", "60.0 Hz"), "frames stopped after the wake")
     check_log(t, program, [START_ENTRY], since)
+
+
+# ---------------------------------------------------------------- hibernation ([Apaga] Hibernar=1)
+
+
+def case_a_threshold_shutdown_hibernates_and_the_wake_reads_on(t):
+    """Wine's GetPwrCapabilities answers that the computer can hibernate (SystemS4 and a
+    hibernation file), and its SetSuspendState answers TRUE without doing anything: the monitor
+    has asked and waits for the computer to go down, as it would on Windows until the wake. The
+    wake starts it over as a monitor: no new shutdown from the old decision, no false event."""
+    from test_events import FAILURE, FAILURE_ENTRY, ON_BATTERY, RETURN, RETURN_ENTRY, entry
+    from test_shutdown import expect_turnoff, sent_frame_ms, settings, threshold_entry
+
+    since = time.time()
+    ini = settings(ApagaPorcentaje=1, ApagaQuePorcentaje=30, ApagaTNX=1, ApagaTNXMinutos=5,
+                   Hibernar=1)
+    sim, program = t.start_on_simulator(ini)
+    t.watch_session_end(program)  # should it shut down after all, the session comes back
+    t.expect_equal(t.probe.text(MAIN_CAPTION, IDS["lblmsg"]), "", "lblmsg at start")
+
+    sim.send(LINE_POWER)
+    t.require(wait_entries(t, program, 1), "no start entry")
+    sim.send(FAILURE)
+    t.require(wait_entries(t, program, 2), "no entry for the failure")
+    sim.send(ON_BATTERY)
+    wait_label(t, "lblbat", "60.00 %")
+    sim.send("frame volt=0 period=16667 battery=155 line=1 mode=1")  # 30.00 %: at it
+    t.require(wait_label(t, "lblmsg", "Hibernando la PC"), "no hibernation")
+    expect_turnoff(t, sim, 5, sent_frame_ms(sim, "262626 0000 9B 415C 3131"))
+    hibernated = [START_ENTRY, FAILURE_ENTRY, threshold_entry("30.00 %"),
+                  entry("Hibernacion de la PC ", "Bateria 30.00 %")]
+    check_log(t, program, hibernated, since)
+
+    # Frames before the computer is down ask for nothing more.
+    sim.send("frame volt=0 period=16667 battery=150 line=1 mode=1")
+    wait_label(t, "lblbat", "20.00 %")
+    time.sleep(1.5)  # Wine's stub hibernation: nothing to wait for but the time
+    t.expect(program.running(), f"Corvamon ended (exit {program.exit_code()})")
+    t.expect_equal(len(sim.turnoff_commands()), 1, "turn-off commands after more frames")
+
+    # The wake, then line power: the monitor reads on, and the log says the wake and the return.
+    rc, _, err = t.probe.call("power", MAIN_CAPTION, PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC,
+                              PBT_APMRESUMESUSPEND)
+    t.require(rc == PROBE_OK, f"the power notices did not reach the window ({rc}): {err}")
+    sim.send(RETURN)
+    sim.send("frame volt=14400 period=20000 battery=200 line=0 mode=0 repeat=3")
+    t.expect(wait_label(t, "lblfr", "50.0 Hz"), "no frames after the wake")
+    time.sleep(0.3)
+    t.expect(program.running(), f"Corvamon ended after the wake (exit {program.exit_code()})")
+    t.expect_equal(len(sim.turnoff_commands()), 1, "turn-off commands after the wake")
+    t.expect_equal(t.probe.text(MAIN_CAPTION, IDS["lblmsg"]), "", "lblmsg after the wake")
+    check_log(t, program, hibernated + [entry("Reanudacion tras hibernar "), RETURN_ENTRY], since)
