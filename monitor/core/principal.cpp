@@ -361,7 +361,11 @@ void Principal::OnTimer(Timer timer) {
     case Timer::TimerBitacora: bitacora_.TimerBitacora_Timer(); break;
     case Timer::TimerBuscaSerial: TimerBuscaSerial_Timer(); break;
     case Timer::TimerHibernar:
-      shutdown_.TimerHibernar_Timer();
+      // A refused shutdown is absorbed here, as after a frame: the next frame asks again.
+      try {
+        shutdown_.TimerHibernar_Timer();
+      } catch (const CorvaError&) {
+      }
       UnloadIfAskedDuringSequence();
       break;
   }

@@ -155,6 +155,7 @@ void ShutdownRules::RunShutdownSequence() {
       listeners_.EventHappened(MonitorEvent::UpsToldToTurnOff);
     }
   }
+  if (hibernating_) return;  // asked for and taken; the wake starts the monitor over
   // A forced shutdown ends this program at once: the log entries still waiting for a locked
   // Bitacora.txt (the decision's own among them) go out first, or never.
   log_.WritePending(kExitLogWaitMs);
@@ -163,7 +164,6 @@ void ShutdownRules::RunShutdownSequence() {
     hibernation_tried_ = true;
     if (HibernateInstead()) return;
   }
-  if (hibernating_) return;  // asked for and taken; the wake starts the monitor over
   shutdown_accepted_ = shutdown_.ShutdownSystem(kShutdownForced);
 }
 

@@ -129,10 +129,14 @@ TEST_F(HibernateTest, TakenButNeverDoneOnBatteryEndsInTheShutdown) {
   RunToTheDecision();
   for (int i = 1; i < kHibernationWaitSeconds; ++i) principal.OnTimer(Timer::TimerHibernar);
   EXPECT_EQ(shutdown.calls, Calls{"hibernate"});
+  shutdown.fail = true;
   principal.OnTimer(Timer::TimerHibernar);
   EXPECT_EQ(shutdown.calls, (Calls{"hibernate", "shutdown 5"}));
   EXPECT_NE(log.contents.find("Hibernacion no realizada "), std::string::npos);
   EXPECT_FALSE(view.TimerEnabled(Timer::TimerHibernar));
+  // Refused, the shutdown is asked again by the next frame.
+  MSComm1.Arrive(kAtThreshold);
+  EXPECT_EQ(shutdown.calls, (Calls{"hibernate", "shutdown 5", "shutdown 5"}));
 }
 
 TEST_F(HibernateTest, AfterTheWakeOnlyNewFramesDecideAgain) {
