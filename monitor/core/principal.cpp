@@ -396,14 +396,19 @@ void Principal::Resumed() {
 }
 
 void Principal::CloseLinkAsleep() {
+  // The wake opens it again. Should its notice never come, the quiet search opens it as soon as
+  // the timers run again, and a link still away after it is reported.
+  resume_searches_left_ = kResumeLinkSearches;
   if (state_.UsbMode) {
     ports_.usb.Close();
     usb_frames_.Restart();
     usb_open_ = false;
     ports_.view.EnableTimer(Timer::TimerUSB, false);
+    ports_.view.EnableTimer(Timer::TimerBuscaUSB, true);
   } else {
     if (ports_.MSComm1.PortOpen()) ports_.MSComm1.SetPortOpen(false);
     reader_.Clear();
+    ports_.view.EnableTimer(Timer::TimerBuscaSerial, true);
   }
 }
 
@@ -446,7 +451,9 @@ void Principal::TimerBuscaSerial_Timer() {
       resume_searches_left_ = 0;
       ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
     } else if (--resume_searches_left_ == 0) {
-      // Not back after the wake's searches: lost, and said so.
+      // Not back after the wake's searches: lost, and said so. A sleep notice that old is no
+      // sleep any more.
+      asleep_ = false;
       ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
       SerialLinkLost();
     }

@@ -126,8 +126,12 @@ bool Principal::FindUsbAfterWake() {
 void Principal::TimerBuscaUSB_Timer() {
   if (resume_searches_left_ > 0) {
     if (FindUsbAfterWake()) return;
-    // Not back after the wake's searches: lost, and said so.
-    if (--resume_searches_left_ == 0) HandleUsbDisconnect();
+    // Not back after the wake's searches: lost, and said so. A sleep notice that old is no
+    // sleep any more.
+    if (--resume_searches_left_ == 0) {
+      asleep_ = false;
+      HandleUsbDisconnect();
+    }
     return;
   }
   ReconnectUsb();

@@ -74,6 +74,15 @@ TEST_F(ResumeTest, ASerialPortThatDiedWithTheSleepIsOpenedAgainWithoutAWord) {
   Sleep();
   Wake();
   EXPECT_EQ(MSComm1.opened, (std::vector<int>{3, 3, 3}));
+
+  // A wake whose notice never comes: the port is opened again at the next search, quietly.
+  Sleep();
+  MSComm1.Raise(comm::kEventLost);
+  ASSERT_TRUE(view.TimerEnabled(Timer::TimerBuscaSerial));
+  principal.OnTimer(Timer::TimerBuscaSerial);
+  EXPECT_TRUE(MSComm1.open);
+  EXPECT_FALSE(view.TimerEnabled(Timer::TimerBuscaSerial));
+  EXPECT_TRUE(view.messages_shown.empty());
   // The start is the only entry: each has one date and time, "dd/mm/yyyy  hh:mm:ss".
   EXPECT_EQ(Count(log.contents, "Inicio de Monitoreo"), 1);
   EXPECT_EQ(Count(log.contents, "2026  "), 1);
