@@ -7,7 +7,9 @@ import os
 import time
 
 from harness import IDS, MAIN_CAPTION, PROBE_OK, wait_until
-from test_events import INI, LINE_POWER, START_ENTRY, check_log, wait_entries, wait_label
+from test_events import (FAILURE, FAILURE_ENTRY, INI, LINE_POWER, ON_BATTERY, RETURN, RETURN_ENTRY,
+                         START_ENTRY, check_log, entry, wait_entries, wait_label)
+from test_shutdown import expect_turnoff, sent_frame_ms, settings, threshold_entry
 
 PBT_APMSUSPEND = 4
 PBT_APMRESUMESUSPEND = 7
@@ -73,9 +75,6 @@ def case_a_threshold_shutdown_hibernates_and_the_wake_reads_on(t):
     hibernation file), and its SetSuspendState answers TRUE without doing anything: the monitor
     has asked and waits for the computer to go down, as it would on Windows until the wake. The
     wake starts it over as a monitor: no new shutdown from the old decision, no false event."""
-    from test_events import FAILURE, FAILURE_ENTRY, ON_BATTERY, RETURN, RETURN_ENTRY, entry
-    from test_shutdown import expect_turnoff, sent_frame_ms, settings, threshold_entry
-
     since = time.time()
     ini = settings(ApagaPorcentaje=1, ApagaQuePorcentaje=30, ApagaTNX=1, ApagaTNXMinutos=5,
                    Hibernar=1)
