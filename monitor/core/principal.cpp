@@ -363,7 +363,11 @@ void Principal::OnTimer(Timer timer) {
     case Timer::TimerHibernar:
       // A refused shutdown is absorbed here, as after a frame: the next frame asks again.
       try {
-        shutdown_.TimerHibernar_Timer();
+        if (shutdown_.TimerHibernar_Timer()) {
+          // Woken without the notice: the link opened again as at any wake.
+          ups_shutdown_told_ = false;
+          AfterWake();
+        }
       } catch (const CorvaError&) {
       }
       UnloadIfAskedDuringSequence();
@@ -383,8 +387,12 @@ void Principal::Resumed() {
   // came (the window was inside the hibernation call when it was sent).
   if (unloaded_ || (resume_handled_ && !shutdown_.Hibernating())) return;
   resume_handled_ = true;
-  asleep_ = false;
   if (shutdown_.WakeFromHibernation()) ups_shutdown_told_ = false;
+  AfterWake();
+}
+
+void Principal::AfterWake() {
+  asleep_ = false;
   // Ticks stop while the computer sleeps; until a frame comes, the power state is the one from
   // before the sleep, and the countdown must not count down on it.
   countdown_held_for_frame_ = true;

@@ -158,6 +158,8 @@ class Principal {
   void SerialLinkLost();
   void TimerBuscaSerial_Timer();
   void ReopenSerialAfterWake();
+  // What every wake does: the link opened again, the countdown held for the first frame.
+  void AfterWake();
 
   // USB link (principal_usb.cpp).
   void TimerUSB_Timer();

@@ -71,6 +71,7 @@ void ShutdownRules::DecideShutdown(std::string_view event_text) {
 }
 
 void ShutdownRules::ApplyBatteryRules() {
+  if (hibernating_) battery_frame_while_hibernating_ = true;
   if (state_.ShutdownRequested) return;  // decided already; the sequence is under way
   const MonitorSettings& settings = state_.Settings;
   if (settings.ApagaPorcentaje == 1 && state_.BatteryPercent <= settings.ApagaQuePorcentaje) {
@@ -183,6 +184,7 @@ bool ShutdownRules::HibernateInstead() {
     try {
       if (shutdown_.Hibernate()) {
         hibernating_ = true;
+        battery_frame_while_hibernating_ = false;
         hibernation_wait_ = kHibernationWaitSeconds;
         view_.EnableTimer(Timer::TimerHibernar, true);
         return true;
@@ -206,25 +208,26 @@ void ShutdownRules::CheckHibernationAtStart() {
   view_.SetText(Control::lblmsg, text::kHibernationUnavailable);
 }
 
-void ShutdownRules::TimerHibernar_Timer() {
+bool ShutdownRules::TimerHibernar_Timer() {
   if (!hibernating_) {
     view_.EnableTimer(Timer::TimerHibernar, false);
-    return;
+    return false;
   }
   hibernation_wait_ = Decrement(hibernation_wait_);
-  if (hibernation_wait_ > 0) return;
+  if (hibernation_wait_ > 0) return false;
   view_.EnableTimer(Timer::TimerHibernar, false);
-  if (!state_.OnBattery) {
-    // The computer is on line power and safe: whatever became of the hibernation, the monitor
-    // goes on as a monitor.
-    WakeFromHibernation();
-    return;
+  if (!battery_frame_while_hibernating_ || !state_.OnBattery) {
+    // No frame on battery since the request: the computer went down and woke without a word
+    // from Windows, or it is on line power and safe. Either way the monitor goes on as one.
+    return WakeFromHibernation();
   }
-  // Taken but never done: the computer must not stay on, on battery.
+  // Taken but never done, and the UPS says it is still on battery: the computer must not stay
+  // on.
   hibernating_ = false;
   log_.Write(text::kLogHibernationNotDone, {BatteryLabel(), text::kShuttingDownPc}, true);
   view_.SetText(Control::lblmsg, text::kShuttingDownPc);
   RunShutdownSequence();
+  return false;
 }
 
 void ShutdownRules::Suspending() {
@@ -234,6 +237,7 @@ void ShutdownRules::Suspending() {
 bool ShutdownRules::WakeFromHibernation() {
   if (!hibernating_) return false;
   hibernating_ = false;
+  battery_frame_while_hibernating_ = false;
   hibernation_tried_ = false;
   shutdown_prepared_ = false;
   shutdown_accepted_ = false;

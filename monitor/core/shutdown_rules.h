@@ -40,9 +40,11 @@ class ShutdownRules {
 
   // Hibernar=1 at start: when hibernation is not possible, said once in the log and lblmsg.
   void CheckHibernationAtStart();
-  // A second after hibernation was asked for. The computer should be going down: if it has not
-  // gone within kHibernationWaitSeconds and the UPS is on its battery, the forced shutdown.
-  void TimerHibernar_Timer();
+  // A second after hibernation was asked for. The computer should be going down: if it is still
+  // up after kHibernationWaitSeconds and frames since the request say the UPS is on its battery,
+  // the forced shutdown. Without such frames the computer is taken to have woken (Windows'
+  // notice lost): answers true when the monitor starts over as after WakeFromHibernation.
+  bool TimerHibernar_Timer();
   // The computer is going to sleep: a hibernation asked for is under way.
   void Suspending();
   // The computer woke. After a hibernation of the monitor's own, the monitor starts over as a
@@ -85,6 +87,8 @@ class ShutdownRules {
   bool hibernation_tried_ = false;
   // The system took the hibernation request; the wake has not come yet.
   bool hibernating_ = false;
+  // A frame on battery came after the system took the request.
+  bool battery_frame_while_hibernating_ = false;
   std::int16_t hibernation_wait_ = 0;
 };
 

@@ -127,6 +127,7 @@ TEST_F(HibernateTest, ARefusedCallIsLoggedWithItsReasonAndTheShutdownComesAtOnce
 TEST_F(HibernateTest, TakenButNeverDoneOnBatteryEndsInTheShutdown) {
   Load();
   RunToTheDecision();
+  MSComm1.Arrive(kAtThreshold);  // still up, still on battery
   for (int i = 1; i < kHibernationWaitSeconds; ++i) principal.OnTimer(Timer::TimerHibernar);
   EXPECT_EQ(shutdown.calls, Calls{"hibernate"});
   shutdown.fail = true;
@@ -137,6 +138,18 @@ TEST_F(HibernateTest, TakenButNeverDoneOnBatteryEndsInTheShutdown) {
   // Refused, the shutdown is asked again by the next frame.
   MSComm1.Arrive(kAtThreshold);
   EXPECT_EQ(shutdown.calls, (Calls{"hibernate", "shutdown 5", "shutdown 5"}));
+}
+
+TEST_F(HibernateTest, WithoutAFrameSinceTheRequestTheWaitEndsAsAWake) {
+  // Windows hibernated and woke, and its wake notice was lost: no frame has come since, and
+  // the state from before the hibernation decides nothing.
+  Load();
+  RunToTheDecision();
+  for (int i = 0; i < kHibernationWaitSeconds; ++i) principal.OnTimer(Timer::TimerHibernar);
+  EXPECT_EQ(shutdown.calls, Calls{"hibernate"});
+  EXPECT_FALSE(principal.ShutdownRequested());
+  EXPECT_EQ(Count(log.contents, "Reanudacion tras hibernar "), 1);
+  EXPECT_EQ(MSComm1.opened.size(), 3u);  // opened again as at a wake
 }
 
 TEST_F(HibernateTest, AfterTheWakeOnlyNewFramesDecideAgain) {
