@@ -17,6 +17,7 @@ inline constexpr char kApaga[] = "Apaga";
 inline constexpr char kCommPort[] = "CommPort";
 inline constexpr char kDataString[] = "DataString";
 inline constexpr char kAlarmaConSonido[] = "AlarmaConSonido";
+inline constexpr char kHibernar[] = "Hibernar";
 // What a missing file, section or key reads as.
 inline constexpr char kMissingValue[] = "0";
 // The CommPort value that selects the USB link (compared case-sensitively).
@@ -56,6 +57,9 @@ struct MonitorSettings {
   std::int16_t ApagaTNXMinutos = 0;
   std::int16_t ApagaDesconexion = 0;
   std::int16_t ApagaDesconexionSegundos = 0;
+  // Hibernar=1: hibernate instead of the forced shutdown. Read by the monitor's start-up, not
+  // by LoadSettings: exactly "1" switches it on, anything else (or nothing) leaves it off.
+  bool Hibernar = false;
 
   // Derived by the monitor's start-up from DataString.
   std::int16_t FrameLength = 0;

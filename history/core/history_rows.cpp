@@ -43,7 +43,11 @@ std::string Join(const std::vector<std::string>& fields, const CsvFormat& format
 }  // namespace
 
 std::optional<EventRow> EventRowFor(MonitorEvent event, const LocalStamp& when) {
-  if (event == MonitorEvent::UpsToldToTurnOff) return std::nullopt;
+  // The turn-off command follows the decision, and the withdrawal after a hibernation is the
+  // log's to tell: neither is a row of the power history.
+  if (event == MonitorEvent::UpsToldToTurnOff || event == MonitorEvent::ShutdownWithdrawn) {
+    return std::nullopt;
+  }
   return EventRow{when, event};
 }
 
@@ -59,6 +63,8 @@ const char* EventText(MonitorEvent event) {
       return "Cierre Forzado";
     case MonitorEvent::UpsToldToTurnOff:
       return "Orden de apagado al UPS";
+    case MonitorEvent::ShutdownWithdrawn:
+      return "Reanudación tras hibernar";
     case MonitorEvent::LinkLost:
       return "Conexión perdida";
     case MonitorEvent::LinkFound:

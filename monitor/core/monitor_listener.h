@@ -36,6 +36,9 @@ enum class MonitorEvent {
   UpsToldToTurnOff,   // the turn-off command left for the UPS
   LinkLost,
   LinkFound,
+  // The computer woke from the hibernation its shutdown sequence ended in: the decision is
+  // over, and the monitor starts again from the frames that come.
+  ShutdownWithdrawn,
 };
 
 class MonitorListener {

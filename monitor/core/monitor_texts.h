@@ -44,6 +44,14 @@ inline constexpr char kShutdownMessage[] = "Apagar";
 inline constexpr char kSignalToUps[] = "Señal a TNX";
 // Said once in lblmsg when Bitacora.txt cannot be written at all (a read-only folder).
 inline constexpr char kLogNotWritable[] = "No pude escribir en Bitacora.txt";
+// Hibernation instead of the forced shutdown ([Apaga] Hibernar=1).
+inline constexpr char kHibernatingPc[] = "Hibernando la PC";
+inline constexpr char kHibernationUnavailable[] = "Hibernacion no disponible";
+inline constexpr char kLogHibernate[] = "Hibernacion de la PC ";
+inline constexpr char kLogHibernateResume[] = "Reanudacion tras hibernar ";
+inline constexpr char kLogHibernationUnavailable[] = "Hibernacion no disponible ";
+inline constexpr char kLogHibernationRefused[] = "Hibernacion rechazada ";
+inline constexpr char kLogHibernationNotDone[] = "Hibernacion no realizada ";
 }  // namespace text
 
 }  // namespace corva

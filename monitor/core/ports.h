@@ -30,15 +30,18 @@ enum class Control {
 // The main window's timers; all disabled when the window is created. TimerBitacora tries the
 // log entries that wait for a locked Bitacora.txt again, and runs only while any wait.
 // TimerBuscaSerial opens a serial port that was lost again, and runs only while it is lost.
+// TimerHibernar waits, once hibernation was asked for, for the computer to go down; it runs only
+// then.
 enum class Timer {
   TimerUSB,
   TimerBuscaUSB,
   Timerdesconexion,
   TimerApagar,
   TimerBitacora,
-  TimerBuscaSerial
+  TimerBuscaSerial,
+  TimerHibernar
 };
-inline constexpr int kTimerCount = 6;
+inline constexpr int kTimerCount = 7;
 inline constexpr int TimerIntervalMs(Timer t) {
   return t == Timer::TimerBuscaUSB || t == Timer::TimerBuscaSerial ? 5000
          : t == Timer::TimerBitacora                               ? 2000

@@ -45,6 +45,7 @@ void Principal::Load(const std::string& program_directory) {
     return ports_.settings.Read(section, key);
   });
   Settings.FrameLength = FrameLengthFromDataString(Settings.DataString);
+  Settings.Hibernar = ports_.settings.Read(ini::kApaga, ini::kHibernar) == "1";
 
   // Folder for saving Office documents.
   if (Settings.PathOffice.empty() && Settings.GuardaOffice == 1 && ports_.DefaultSaveDirectory) {
@@ -70,6 +71,9 @@ void Principal::Load(const std::string& program_directory) {
     ports_.view.SetVisible(Control::IBMute, false);
   }
   if (Settings.MostrarTest == 0) ports_.view.SetVisible(Control::IBTest, false);
+
+  // Said before the link, whose errors take lblmsg over.
+  shutdown_.CheckHibernationAtStart();
 
   // The link: USB when the device is there, otherwise the serial port.
   if (ports_.usb.FindUsbDevice(text::kProductString)) {
@@ -259,6 +263,7 @@ void Principal::OnSerialEvent() {
 }
 
 void Principal::ProcessStatusFrame() {
+  countdown_held_for_frame_ = false;
   last_frame_ = FrameFromBuffer(frame_buffer_, state_.Settings.FrameLength, state_.UsbMode);
   ++frames_decoded_;
   state_.readings = DecodeStatusFrame(last_frame_, state_.UsbMode, state_.OnBattery);
@@ -350,13 +355,93 @@ void Principal::OnTimer(Timer timer) {
       shutdown_.Timerdesconexion_Timer();
       UnloadIfAskedDuringSequence();
       break;
-    case Timer::TimerApagar: shutdown_.TimerApagar_Timer(); break;
+    case Timer::TimerApagar:
+      if (!countdown_held_for_frame_) shutdown_.TimerApagar_Timer();
+      break;
     case Timer::TimerBitacora: bitacora_.TimerBitacora_Timer(); break;
     case Timer::TimerBuscaSerial: TimerBuscaSerial_Timer(); break;
+    case Timer::TimerHibernar:
+      // A refused shutdown is absorbed here, as after a frame: the next frame asks again.
+      try {
+        if (shutdown_.TimerHibernar_Timer()) {
+          // Woken without the notice: the link opened again as at any wake.
+          ups_shutdown_told_ = false;
+          AfterWake();
+        }
+      } catch (const CorvaError&) {
+      }
+      UnloadIfAskedDuringSequence();
+      break;
   }
 }
 
+void Principal::Suspending() {
+  if (unloaded_) return;
+  asleep_ = true;
+  resume_handled_ = false;
+  shutdown_.Suspending();
+}
+
+void Principal::Resumed() {
+  // After a hibernation of the monitor's own the wake counts even when the sleep notice never
+  // came (the window was inside the hibernation call when it was sent).
+  if (unloaded_ || (resume_handled_ && !shutdown_.Hibernating())) return;
+  resume_handled_ = true;
+  if (shutdown_.WakeFromHibernation()) ups_shutdown_told_ = false;
+  AfterWake();
+}
+
+void Principal::AfterWake() {
+  asleep_ = false;
+  // Ticks stop while the computer sleeps; until a frame comes, the power state is the one from
+  // before the sleep, and the countdown must not count down on it.
+  countdown_held_for_frame_ = true;
+  if (state_.UsbMode) {
+    ReopenUsbAfterWake();
+  } else {
+    ReopenSerialAfterWake();
+  }
+}
+
+void Principal::CloseLinkAsleep() {
+  // The wake opens it again. Should its notice never come, the quiet search opens it as soon as
+  // the timers run again, and a link still away after it is reported.
+  resume_searches_left_ = kResumeLinkSearches;
+  if (state_.UsbMode) {
+    ports_.usb.Close();
+    usb_frames_.Restart();
+    usb_open_ = false;
+    ports_.view.EnableTimer(Timer::TimerUSB, false);
+    ports_.view.EnableTimer(Timer::TimerBuscaUSB, true);
+  } else {
+    if (ports_.MSComm1.PortOpen()) ports_.MSComm1.SetPortOpen(false);
+    reader_.Clear();
+    ports_.view.EnableTimer(Timer::TimerBuscaSerial, true);
+  }
+}
+
+void Principal::ReopenSerialAfterWake() {
+  reader_.Clear();
+  if (ports_.view.TimerEnabled(Timer::TimerBuscaSerial) && resume_searches_left_ == 0) {
+    // Lost and reported before the sleep: it is looked for now, and its return said as ever.
+    TimerBuscaSerial_Timer();
+    return;
+  }
+  // The handle from before the sleep may be dead even where it still looks open.
+  if (SetUpSerialLink(status_port_)) {
+    resume_searches_left_ = 0;
+    ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
+    return;
+  }
+  resume_searches_left_ = kResumeLinkSearches;
+  ports_.view.EnableTimer(Timer::TimerBuscaSerial, true);
+}
+
 void Principal::SerialLinkLost() {
+  if (asleep_) {
+    CloseLinkAsleep();
+    return;
+  }
   if (ports_.MSComm1.PortOpen()) ports_.MSComm1.SetPortOpen(false);
   reader_.Clear();
   ports_.view.SetVisible(Control::lblmsg, true);
@@ -369,6 +454,19 @@ void Principal::SerialLinkLost() {
 }
 
 void Principal::TimerBuscaSerial_Timer() {
+  if (resume_searches_left_ > 0) {
+    if (SetUpSerialLink(status_port_)) {
+      resume_searches_left_ = 0;
+      ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
+    } else if (--resume_searches_left_ == 0) {
+      // Not back after the wake's searches: lost, and said so. A sleep notice that old is no
+      // sleep any more.
+      asleep_ = false;
+      ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
+      SerialLinkLost();
+    }
+    return;
+  }
   if (!ports_.MSComm1.PortOpen() && !SetUpSerialLink(status_port_)) return;  // not back yet
   ports_.view.EnableTimer(Timer::TimerBuscaSerial, false);
   ports_.view.SetText(Control::lblmsg, "");

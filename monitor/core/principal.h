@@ -73,6 +73,17 @@ class Principal {
   void OnTurnOffPortEvent();
   // A tick of one of the window's timers.
   void OnTimer(Timer timer);
+  // The computer is about to sleep or hibernate. A link that fails from now until the wake is
+  // the sleep's doing: it is closed without being reported lost.
+  void Suspending();
+  // The computer woke up (either of the system's two wake notices; the second of one wake does
+  // nothing). The link is opened again: the same serial port, or a new search for the USB device,
+  // whose handle died with the sleep and whose path may have changed. A link that is not back
+  // after kResumeLinkSearches searches is reported lost as any other. The battery countdown
+  // waits for the first frame after the wake to say whether the UPS is still on its battery.
+  void Resumed();
+  // Whether the link is being looked for again after a wake, not yet reported lost.
+  bool ResumeSearchUnderWay() const { return resume_searches_left_ > 0; }
 
   // Sends the UPS the command to switch itself off after ApagaTNXMinutos minutes, on the serial
   // link: '%', a pause of 1.2 s, then the minutes. Answers whether both bytes left.
@@ -147,12 +158,20 @@ class Principal {
   // 5 s until it answers.
   void SerialLinkLost();
   void TimerBuscaSerial_Timer();
+  void ReopenSerialAfterWake();
+  // What every wake does: the link opened again, the countdown held for the first frame.
+  void AfterWake();
 
   // USB link (principal_usb.cpp).
   void TimerUSB_Timer();
   void HandleUsbDisconnect();
   void ReconnectUsb();
   void TimerBuscaUSB_Timer();
+  void ReopenUsbAfterWake();
+  // The USB device found again after a wake, quietly: answers whether it is open.
+  bool FindUsbAfterWake();
+  // A link that failed while the computer slept: closed, and left for the wake to open.
+  void CloseLinkAsleep();
 
   // The modules are told what the window shows, never asked to wait.
   void TellStatus(bool frame);
@@ -186,6 +205,20 @@ class Principal {
   bool ups_shutdown_told_ = false;
   // MSComm2 reported its device gone while the turn-off command was under way.
   bool turn_off_port_lost_ = false;
+  // Between the sleep notice and the wake.
+  bool asleep_ = false;
+  // The wake has been handled; the next sleep notice clears it.
+  bool resume_handled_ = false;
+  // After a wake: searches left before a link that has not come back is reported lost.
+  int resume_searches_left_ = 0;
+  // After a wake the battery countdown holds until a frame says where the power stands: the
+  // time asleep is never counted as time on battery.
+  bool countdown_held_for_frame_ = false;
 };
+
+// After a wake, how many link searches (TimerBuscaUSB / TimerBuscaSerial, 5 s apart) are made
+// quietly before a link that has not come back is reported lost: a USB device takes some
+// seconds to appear again after the computer wakes.
+inline constexpr int kResumeLinkSearches = 6;
 
 }  // namespace corva

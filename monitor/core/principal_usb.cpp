@@ -50,6 +50,10 @@ void Principal::TimerUSB_Timer() {
 }
 
 void Principal::HandleUsbDisconnect() {
+  if (asleep_) {
+    CloseLinkAsleep();
+    return;
+  }
   // The lost device's handle goes now; the search opens a fresh one.
   ports_.usb.Close();
   usb_frames_.Restart();
@@ -92,6 +96,45 @@ void Principal::ReconnectUsb() {
   }
 }
 
-void Principal::TimerBuscaUSB_Timer() { ReconnectUsb(); }
+void Principal::ReopenUsbAfterWake() {
+  if (state_.UsbDisconnected) {
+    // Lost and reported before the sleep: it is looked for now, and its return said as ever.
+    ReconnectUsb();
+    return;
+  }
+  // The handle from before the sleep may be dead, and the device may be back under another
+  // path: a new search, whatever the old handle says.
+  ports_.usb.Close();
+  usb_frames_.Restart();
+  usb_open_ = false;
+  ports_.view.EnableTimer(Timer::TimerUSB, false);
+  if (FindUsbAfterWake()) return;
+  resume_searches_left_ = kResumeLinkSearches;
+  ports_.view.EnableTimer(Timer::TimerBuscaUSB, true);
+}
+
+bool Principal::FindUsbAfterWake() {
+  if (!ports_.usb.FindUsbDevice(text::kProductString)) return false;
+  usb_frames_.Restart();
+  usb_open_ = true;
+  resume_searches_left_ = 0;
+  ports_.view.EnableTimer(Timer::TimerBuscaUSB, false);
+  ports_.view.EnableTimer(Timer::TimerUSB, true);
+  return true;
+}
+
+void Principal::TimerBuscaUSB_Timer() {
+  if (resume_searches_left_ > 0) {
+    if (FindUsbAfterWake()) return;
+    // Not back after the wake's searches: lost, and said so. A sleep notice that old is no
+    // sleep any more.
+    if (--resume_searches_left_ == 0) {
+      asleep_ = false;
+      HandleUsbDisconnect();
+    }
+    return;
+  }
+  ReconnectUsb();
+}
 
 }  // namespace corva

@@ -56,4 +56,13 @@ bool Reboot::ShutdownSystem(int flags) {
                    "ShutdownSystem failed: " + SystemErrorText(code));
 }
 
+bool Reboot::Hibernate() {
+  // The same privilege as the shutdown, enabled the same way, with the same errors.
+  if (IsWindowsNT() && !EnableShutdownPrivilege()) return false;
+  if (api_.RequestHibernate()) return true;
+  const std::uint32_t code = api_.LastError();
+  throw CorvaError(reboot_error::kHibernateFailed, source_,
+                   "No puedo hibernar la PC: " + SystemErrorText(code));
+}
+
 }  // namespace corva

@@ -16,6 +16,7 @@ inline constexpr std::uint32_t kPrivilegeNotFound = kObjectErrorBase + 1580;    
 inline constexpr std::uint32_t kNoCurrentProcess = kObjectErrorBase + 1581;       // 0x8004062D
 inline constexpr std::uint32_t kPrivilegeNotEnabled = kObjectErrorBase + 1582;    // 0x8004062E
 inline constexpr std::uint32_t kInvalidFlags = kObjectErrorBase + 1583;           // 0x8004062F
+inline constexpr std::uint32_t kHibernateFailed = kObjectErrorBase + 1584;        // 0x80040630
 }  // namespace reboot_error
 
 // ExitWindowsEx flags: shut down, forced (applications are not asked).
@@ -34,6 +35,12 @@ class RebootApi {
   virtual bool EnablePrivilege() = 0;
   virtual void CloseToken() = 0;
   virtual bool RequestExit(int flags, std::uint32_t reason) = 0;
+  // Whether the system can hibernate: it supports it and hibernation is switched on (its file
+  // is there). False when the system cannot say.
+  virtual bool HibernationAvailable() { return false; }
+  // Asks the system to hibernate (not forced, wake events kept). Answers whether it took the
+  // request; on Windows the call returns once the computer has woken again.
+  virtual bool RequestHibernate() { return false; }
   virtual std::uint32_t LastError() = 0;
   // The system's message for an error code (as FormatMessage gives it), empty when none.
   virtual std::string MessageText(std::uint32_t code) = 0;
@@ -45,6 +52,11 @@ class SystemShutdown {
   virtual ~SystemShutdown() = default;
   // True when the system took the request; failures raise CorvaError.
   virtual bool ShutdownSystem(int flags) = 0;
+  // Whether hibernation is possible now.
+  virtual bool HibernationAvailable() { return false; }
+  // Hibernates the computer; true when the system took the request. Failures raise CorvaError,
+  // with the shutdown's privilege texts where the privilege is what failed.
+  virtual bool Hibernate() { return false; }
 };
 
 class Reboot final : public SystemShutdown {
@@ -55,6 +67,8 @@ class Reboot final : public SystemShutdown {
       : api_(api), source_(std::move(program_name) + ".mShutDown") {}
 
   bool ShutdownSystem(int flags) override;
+  bool HibernationAvailable() override { return api_.HibernationAvailable(); }
+  bool Hibernate() override;
   bool IsWindowsNT();
   bool EnableShutdownPrivilege();
   std::string SystemErrorText(std::uint32_t code);

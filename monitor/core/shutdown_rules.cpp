@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "corva_funciones.h"
 #include "monitor_texts.h"
@@ -18,6 +19,19 @@ std::int16_t Decrement(std::int16_t value) {
 std::int16_t Increment(std::int16_t value) {
   return value == std::numeric_limits<std::int16_t>::max() ? value
                                                            : static_cast<std::int16_t>(value + 1);
+}
+
+// A system message on one line of the log: its line breaks (FormatMessage ends its texts with
+// one) become blanks, and none is left at either end.
+std::string OneLine(std::string_view message) {
+  std::string line;
+  for (const char c : message) {
+    const bool blank = c == '\r' || c == '\n' || c == ' ' || c == '\t';
+    if (blank && (line.empty() || line.back() == ' ')) continue;
+    line += blank ? ' ' : c;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
 }
 
 std::string CountdownText(std::int16_t seconds) {
@@ -57,6 +71,7 @@ void ShutdownRules::DecideShutdown(std::string_view event_text) {
 }
 
 void ShutdownRules::ApplyBatteryRules() {
+  if (hibernating_) battery_frame_while_hibernating_ = true;
   if (state_.ShutdownRequested) return;  // decided already; the sequence is under way
   const MonitorSettings& settings = state_.Settings;
   if (settings.ApagaPorcentaje == 1 && state_.BatteryPercent <= settings.ApagaQuePorcentaje) {
@@ -147,10 +162,100 @@ void ShutdownRules::RunShutdownSequence() {
       }
     }
   }
+  if (hibernating_) return;  // asked for and taken; the wake starts the monitor over
   // A forced shutdown ends this program at once: the log entries still waiting for a locked
   // Bitacora.txt (the decision's own among them) go out first, or never.
   log_.WritePending(kExitLogWaitMs);
+  if (state_.Settings.Hibernar && !hibernation_tried_) {
+    // Tried once per decision: when it cannot be done the forced shutdown comes at once.
+    hibernation_tried_ = true;
+    if (HibernateInstead()) return;
+  }
   shutdown_accepted_ = shutdown_.ShutdownSystem(kShutdownForced);
+}
+
+std::string ShutdownRules::BatteryLabel() const {
+  return text::kLabelBattery + BatteryText(state_.readings, state_.separators);
+}
+
+bool ShutdownRules::HibernateInstead() {
+  std::string reason;
+  const char* event_text = text::kLogHibernationUnavailable;
+  if (shutdown_.HibernationAvailable()) {
+    // Written before the call: on Windows it returns only once the computer has woken again.
+    log_.Write(text::kLogHibernate, {BatteryLabel()}, true);
+    log_.WritePending(kExitLogWaitMs);
+    view_.SetText(Control::lblmsg, text::kHibernatingPc);
+    event_text = text::kLogHibernationRefused;
+    try {
+      if (shutdown_.Hibernate()) {
+        hibernating_ = true;
+        battery_frame_while_hibernating_ = false;
+        hibernation_wait_ = kHibernationWaitSeconds;
+        view_.EnableTimer(Timer::TimerHibernar, true);
+        return true;
+      }
+    } catch (const CorvaError& error) {
+      reason = OneLine(error.Description());
+    }
+  }
+  std::vector<std::string> labels;
+  if (!reason.empty()) labels.push_back(reason);
+  labels.push_back(text::kShuttingDownPc);
+  log_.Write(event_text, labels, true);
+  log_.WritePending(kExitLogWaitMs);
+  view_.SetText(Control::lblmsg, text::kShuttingDownPc);
+  return false;
+}
+
+void ShutdownRules::CheckHibernationAtStart() {
+  if (!state_.Settings.Hibernar || shutdown_.HibernationAvailable()) return;
+  log_.Write(text::kLogHibernationUnavailable, {}, false);
+  view_.SetText(Control::lblmsg, text::kHibernationUnavailable);
+}
+
+bool ShutdownRules::TimerHibernar_Timer() {
+  if (!hibernating_) {
+    view_.EnableTimer(Timer::TimerHibernar, false);
+    return false;
+  }
+  hibernation_wait_ = Decrement(hibernation_wait_);
+  if (hibernation_wait_ > 0) return false;
+  view_.EnableTimer(Timer::TimerHibernar, false);
+  if (!battery_frame_while_hibernating_ || !state_.OnBattery) {
+    // No frame on battery since the request: the computer went down and woke without a word
+    // from Windows, or it is on line power and safe. Either way the monitor goes on as one.
+    return WakeFromHibernation();
+  }
+  // Taken but never done, and the UPS says it is still on battery: the computer must not stay
+  // on.
+  hibernating_ = false;
+  log_.Write(text::kLogHibernationNotDone, {BatteryLabel(), text::kShuttingDownPc}, true);
+  view_.SetText(Control::lblmsg, text::kShuttingDownPc);
+  RunShutdownSequence();
+  return false;
+}
+
+void ShutdownRules::Suspending() {
+  if (hibernating_) view_.EnableTimer(Timer::TimerHibernar, false);
+}
+
+bool ShutdownRules::WakeFromHibernation() {
+  if (!hibernating_) return false;
+  hibernating_ = false;
+  battery_frame_while_hibernating_ = false;
+  hibernation_tried_ = false;
+  shutdown_prepared_ = false;
+  shutdown_accepted_ = false;
+  state_.ShutdownRequested = false;
+  ResetCountdowns();
+  view_.EnableTimer(Timer::TimerHibernar, false);
+  view_.EnableTimer(Timer::TimerApagar, false);
+  view_.EnableTimer(Timer::Timerdesconexion, false);
+  view_.SetText(Control::lblmsg, "");
+  log_.Write(text::kLogHibernateResume, {}, true);
+  listeners_.EventHappened(MonitorEvent::ShutdownWithdrawn);
+  return true;
 }
 
 }  // namespace corva

@@ -232,6 +232,15 @@ LRESULT PrincipalWindow::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       core_->IBClose_Click();
       return 0;
+    case WM_POWERBROADCAST:
+      // Windows sends the automatic wake always, and the user's wake too when someone is at
+      // the computer: the core handles one wake once.
+      if (wp == PBT_APMSUSPEND) {
+        core_->Suspending();
+      } else if (wp == PBT_APMRESUMEAUTOMATIC || wp == PBT_APMRESUMESUSPEND) {
+        core_->Resumed();
+      }
+      return TRUE;
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:

@@ -53,6 +53,16 @@ bool WinRebootApi::RequestExit(int flags, std::uint32_t reason) {
   return ::ExitWindowsEx(static_cast<UINT>(flags), reason) ? true : Failed();
 }
 
+bool WinRebootApi::HibernationAvailable() {
+  SYSTEM_POWER_CAPABILITIES capabilities{};
+  if (!power_.GetPwrCapabilities(&capabilities)) return Failed();
+  return capabilities.SystemS4 && capabilities.HiberFilePresent;
+}
+
+bool WinRebootApi::RequestHibernate() {
+  return power_.SetSuspendState(TRUE, FALSE, FALSE) ? true : Failed();
+}
+
 std::string WinRebootApi::MessageText(std::uint32_t code) {
   char buffer[255];
   std::fill(std::begin(buffer), std::end(buffer), ' ');

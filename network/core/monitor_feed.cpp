@@ -40,6 +40,13 @@ void MonitorFeed::EventHappened(MonitorEvent event) {
         sink_.Publish(snapshot_);
       }
       break;
+    case MonitorEvent::ShutdownWithdrawn:
+      // A follower that starts again after the wake must not be sent down by the old decision.
+      snapshot_.forced_shutdown = false;
+      snapshot_.ups_off_at_ms.reset();
+      sink_.ClearForcedShutdown();
+      sink_.Publish(snapshot_);
+      break;
     default:
       break;
   }

@@ -17,6 +17,8 @@ class SnapshotSink {
   virtual ~SnapshotSink() = default;
   virtual void Publish(const UpsSnapshot& ups) = 0;
   virtual void MarkForcedShutdown() = 0;
+  // The decided shutdown is over (the computer woke from its hibernation): FSD is no longer said.
+  virtual void ClearForcedShutdown() = 0;
   virtual int LoggedInFollowers() const = 0;
 };
 

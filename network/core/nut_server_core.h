@@ -56,9 +56,10 @@ class NetServerCore {
   void Disconnect(int slot);
 
   // The monitor's latest readings. A decided shutdown stays marked even when a later snapshot
-  // does not say so.
+  // does not say so, until it is cleared (the computer woke from its hibernation).
   void Publish(const UpsSnapshot& ups);
   void MarkForcedShutdown() { forced_shutdown_ = true; }
+  void ClearForcedShutdown() { forced_shutdown_ = false; }
 
   int LoggedInFollowers() const;
   int ClientCount() const;

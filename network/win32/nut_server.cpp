@@ -187,6 +187,12 @@ void NutServer::MarkForcedShutdown() {
   ++version_;
 }
 
+void NutServer::ClearForcedShutdown() {
+  std::lock_guard lock(mutex_);
+  forced_shutdown_ = false;
+  ++version_;
+}
+
 void NutServer::Run() {
   Loop& loop = *loop_;
   std::vector<WSAPOLLFD> fds;
@@ -224,7 +230,11 @@ void NutServer::Run() {
     if (version_ == loop.seen_version) return;
     loop.seen_version = version_;
     loop.core.Publish(snapshot_);
-    if (forced_shutdown_) loop.core.MarkForcedShutdown();
+    if (forced_shutdown_) {
+      loop.core.MarkForcedShutdown();
+    } else {
+      loop.core.ClearForcedShutdown();
+    }
   };
 
   while (!stopping_) {

@@ -56,6 +56,7 @@ class NutServer final : public SnapshotSink {
 
   void Publish(const UpsSnapshot& ups) override;
   void MarkForcedShutdown() override;
+  void ClearForcedShutdown() override;
   int LoggedInFollowers() const override { return logged_in_.load(); }
   int ClientCount() const { return clients_.load(); }
   // The port the first listening socket is bound to (0 before Start).

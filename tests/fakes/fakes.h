@@ -297,12 +297,24 @@ class FakeShutdown : public SystemShutdown {
  public:
   bool ShutdownSystem(int flags) override {
     requests.push_back(flags);
+    calls.push_back("shutdown " + std::to_string(flags));
     if (on_request) on_request();
     if (fail) throw CorvaError(0x8004062Bu, "Corvamon.mShutDown", "ShutdownSystem failed: no");
     return true;
   }
+  bool HibernationAvailable() override { return hibernation_available; }
+  bool Hibernate() override {
+    calls.push_back("hibernate");
+    if (hibernate_refused) {
+      throw CorvaError(0x80040630u, "Corvamon.mShutDown", "No puedo hibernar la PC: Acceso denegado.\r\n");
+    }
+    return true;
+  }
   std::vector<int> requests;
+  // Shutdown and hibernation requests, in order.
+  std::vector<std::string> calls;
   bool fail = false;
+  bool hibernation_available = true, hibernate_refused = false;
   std::function<void()> on_request;
 };
 

@@ -20,6 +20,9 @@
 //   probe close CAPTION TIMEOUT                    asks the window to close, waits until it is gone
 //   probe dpi-changed CAPTION DPI                  sends the window WM_DPICHANGED for DPI
 //   probe tray-dblclick CAPTION                    what a double-click on the tray icon sends
+//   probe power CAPTION EVENT...                   sends the window WM_POWERBROADCAST with each
+//                                                  event number in turn (4 the computer goes to
+//                                                  sleep, 18 and 7 the two wake notices)
 //   probe version FILE                             the file's version resource: its fixed
 //                                                  version, then one NAME=TEXT line for each of
 //                                                  ProductName, ProductVersion, FileVersion and
@@ -618,6 +621,32 @@ int CmdDpiChanged(const Args& a) {
   return kOk;
 }
 
+// power CAPTION EVENT...: what Windows broadcasts as the computer sleeps and wakes.
+int CmdPower(const Args& a) {
+  if (a.positional.size() < 2) return kUsage;
+  std::vector<DWORD> events;
+  for (std::size_t i = 1; i < a.positional.size(); ++i) {
+    DWORD event = 0;
+    if (!ParseMs(a.positional[i], event)) return kUsage;
+    events.push_back(event);
+  }
+  const std::vector<HWND> windows = FindTopLevel(a.positional[0]);
+  if (windows.empty()) {
+    Err(L"no window titled \"" + Escape(a.positional[0]) + L"\"");
+    return kNotFound;
+  }
+  for (const DWORD event : events) {
+    for (HWND hwnd : windows) {
+      DWORD_PTR answer = 0;
+      if (!SendMessageTimeoutW(hwnd, WM_POWERBROADCAST, event, 0, SMTO_NORMAL, 10000, &answer)) {
+        Err(L"the window did not answer WM_POWERBROADCAST " + std::to_wstring(event));
+        return kNoAnswer;
+      }
+    }
+  }
+  return kOk;
+}
+
 int CmdClose(const Args& a) {
   DWORD timeout = 0;
   if (a.positional.size() != 2 || !ParseMs(a.positional[1], timeout)) return kUsage;
@@ -782,6 +811,7 @@ constexpr wchar_t kUsageText[] =
     L"       probe launch SHOW EXE [ARGS...]\n"
     L"       probe lock FILE HOLD\n"
     L"       probe tray-dblclick CAPTION\n"
+    L"       probe power CAPTION EVENT...\n"
     L"       probe version FILE\n"
     L"times in ms; exit 0 done, 1 not in time, 2 usage, 3 not found, 4 not clickable,\n"
     L"5 target not answering\n";
@@ -823,6 +853,8 @@ int Run(int argc, wchar_t** argv) {
     rc = CmdClose(a);
   } else if (cmd == L"dpi-changed") {
     rc = CmdDpiChanged(a);
+  } else if (cmd == L"power") {
+    rc = CmdPower(a);
   } else if (cmd == L"tray-dblclick") {
     rc = CmdTrayDoubleClick(a);
   } else if (cmd == L"version") {

@@ -28,7 +28,7 @@ class JournalListener : public MonitorListener {
   }
   void EventHappened(MonitorEvent e) override {
     static const char* const names[] = {"failure", "return", "ups shutdown", "decided",
-                                        "told", "lost", "found"};
+                                        "told", "lost", "found", "withdrawn"};
     journal.push_back(std::string("event ") + names[static_cast<int>(e)] + " (saved " +
                       std::to_string(rig_.office.folders.size()) + ", sent " +
                       std::to_string(rig_.MSComm2.sent.size()) + ")");
@@ -145,6 +145,8 @@ class SinkRecorder : public SnapshotSink {
  public:
   void Publish(const UpsSnapshot& ups) override { published.push_back(ups); }
   void MarkForcedShutdown() override { ++marks; }
+  void ClearForcedShutdown() override { ++clears; }
+  int clears = 0;
   int LoggedInFollowers() const override { return followers; }
   std::vector<UpsSnapshot> published;
   int marks = 0;
@@ -191,6 +193,39 @@ TEST(MonitorFeedTest, FramesStampTheSnapshotAndTheShutdownIsToldToFollowers) {
   // A lost link is stale at once.
   rig.MSComm1.Raise(comm::kEventLost);
   EXPECT_TRUE(BuildUpsVariables(sink.published.back(), now).stale);
+}
+
+TEST(MonitorFeedTest, AWakeFromTheHibernationEndsTheForcedShutdownForFollowers) {
+  fakes::MonitorRig rig;
+  rig.ini.Set("Inicio", "DataString", "&&&10");
+  rig.ini.Set("Apaga", "ApagaPorcentaje", "1");
+  rig.ini.Set("Apaga", "ApagaQuePorcentaje", "40");
+  rig.ini.Set("Apaga", "ApagaTNX", "1");
+  rig.ini.Set("Apaga", "ApagaTNXMinutos", "2");
+  rig.ini.Set("Apaga", "Hibernar", "1");
+  rig.MSComm1.can_open = true;
+  SinkRecorder sink;
+  Millis now = 5'000;
+  MonitorFeed feed(sink, [&now] { return now; }, 0);
+  PrincipalPorts ports = rig.Ports();
+  ports.listeners = {&feed};
+  Principal principal(ports);
+  principal.Load("C:\\Corvamon");
+
+  rig.MSComm1.Arrive(Frame('0'));
+  rig.MSComm1.Arrive(Frame('1', 120));  // decided: the sequence ends in the hibernation
+  ASSERT_EQ(sink.marks, 1);
+  EXPECT_EQ(BuildUpsVariables(sink.published.back(), now).Find("ups.status")->value, "FSD OB LB");
+
+  principal.Suspending();
+  principal.Resumed();
+  EXPECT_EQ(sink.clears, 1);
+  const UpsVariables vars = BuildUpsVariables(sink.published.back(), now);
+  EXPECT_EQ(vars.Find("ups.status")->value, "OB LB") << "the old decision is not told again";
+  EXPECT_EQ(vars.Find("ups.timer.shutdown")->value, "-1") << "no turn-off order any more";
+  rig.MSComm1.Arrive(Frame('0'));
+  EXPECT_EQ(BuildUpsVariables(sink.published.back(), now).Find("ups.status")->value, "OL");
+  EXPECT_EQ(sink.clears, 1);
 }
 
 }  // namespace

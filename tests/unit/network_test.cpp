@@ -283,6 +283,12 @@ TEST(NutSessionTest, StaleDataIsNeverServedButAForcedShutdownIs) {
   ups.battery_charge = 20;
   rig.core.Publish(ups);
   EXPECT_EQ(rig.Say("GET VAR ups ups.status"), "VAR ups ups.status \"FSD OB LB\"\n");
+
+  // The computer woke from the hibernation the shutdown ended in: FSD is over.
+  rig.core.ClearForcedShutdown();
+  ups.forced_shutdown = false;
+  rig.core.Publish(ups);
+  EXPECT_EQ(rig.Say("GET VAR ups ups.status"), "VAR ups ups.status \"OB LB\"\n");
 }
 
 TEST(NutSessionTest, FollowersLogInOnceWithTheAccountAndLeave) {

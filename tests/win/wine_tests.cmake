@@ -16,3 +16,6 @@ corva_add_win_test(win.lumbra tests/win/lumbra_tests.exe TIMEOUT 300)
 corva_add_win_test(win.nut_server tests/win/nut_server_tests.exe TIMEOUT 180)
 corva_add_win_script(win.nut_upsc ${CMAKE_SOURCE_DIR}/tests/win/run_upsc_check.sh
                      ${CORVA_WIN_BUILD_DIR}/tests/win/nut_server_tests.exe TIMEOUT 180)
+corva_add_win_script(win.serial_resume ${CMAKE_SOURCE_DIR}/tests/win/run_resume_test.sh
+                     ${CMAKE_BINARY_DIR}/tools/upssim/upssim
+                     ${CORVA_WIN_BUILD_DIR}/tests/win/win_resume_tests.exe TIMEOUT 180)
