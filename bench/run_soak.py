@@ -264,7 +264,12 @@ def corvamon_linux_pid(wine):
 
 def inside_figures(wine, counts_exe):
     """soak_counts's figures for Corvamon.exe, {name: value}; {} when it could not run."""
-    rc, out, _ = harness.run_to_files(["wine", counts_exe, "counts", "Corvamon.exe"], wine.env, 60)
+    return inside_figures_of(wine, counts_exe, "Corvamon.exe")
+
+
+def inside_figures_of(wine, counts_exe, exe_name):
+    """soak_counts's figures for the one process named exe_name; {} when there is not one."""
+    rc, out, _ = harness.run_to_files(["wine", counts_exe, "counts", exe_name], wine.env, 60)
     lines = out.strip().splitlines() if rc == 0 else []
     if len(lines) != 1:
         return {}
