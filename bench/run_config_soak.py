@@ -6,16 +6,17 @@ Corvaset.exe under Wine and upssim on COM1. Handles and GDI objects must come ou
 Needs the build (scripts/build: dist/x86_64/Corvaset.exe, dist/linux/upssim, and in
 build/x86_64 the probe and bench/soak_counts.exe). From the source folder:
 
-    python3 bench/run_config_soak.py                       # 200 searches, 200 opens per DPI
+    python3 bench/run_config_soak.py                       # 200 searches, 200 opens
     python3 bench/run_config_soak.py --searches 20 --opens 10
 
 Searches: after two searches to warm up (what the system caches on first use), Corvaset's
 handles, GDI objects and USER objects (its windows) are read by soak_counts.exe, then after
-every 50 searches and at the end. Opens: each Corvaset is counted once its window is up, then
-closed with Salir; every open of a DPI must read the same, once two readings in a row agree (a
-window just shown may still be loading). Explorer's figures (it holds the desktop and the
-notification area) and the wine server's open files are compared between the end of the first
-open and the end of the last. The DPI goes back to 96 at the end.
+every 50 searches and at the end. Opens (shared out among 96, 144 and 192 DPI): each
+Corvaset is counted once its window is up, then closed with Salir; every open of a DPI must
+read the same, once three readings in a row agree (a window just shown may still be loading).
+Explorer's figures (it holds the desktop and the notification area) and the wine server's open
+files are compared between the end of the first open and the end of the last. The DPI goes
+back to 96 at the end.
 
 The prefix is made and ended as in bench/run_failure_latency.py (build/bench-config; or
 --reuse-prefix). Only the standard library is used.
@@ -50,16 +51,20 @@ def wineserver_fds(wine):
 
 
 def settled_figures(case, counts_exe, exe_name):
-    """The process's figures once two readings in a row agree (a window just shown may still be
+    """The process's figures once three readings in a row agree (a window just shown may still be
     loading its pictures, a thread of its start may still be ending); the last reading after 10
     tries otherwise."""
+    time.sleep(1)
     last = inside_figures_of(case.wine, counts_exe, exe_name)
-    for _ in range(10):
+    agreeing = 1
+    for _ in range(12):
         time.sleep(0.2)
         now = inside_figures_of(case.wine, counts_exe, exe_name)
-        if all(now.get(k) == last.get(k) for k in ("handles", "gdi", "user")):
-            return now
+        same = all(now.get(k) == last.get(k) for k in ("handles", "gdi", "user"))
+        agreeing = agreeing + 1 if same else 1
         last = now
+        if agreeing == 3:
+            break
     return last
 
 
@@ -144,7 +149,8 @@ def main():
     def extra(parser):
         parser.set_defaults(build_dir=os.path.join(harness.SOURCE_DIR, "build", "bench-config"))
         parser.add_argument("--searches", type=int, default=200)
-        parser.add_argument("--opens", type=int, default=200, help="opens at each DPI")
+        parser.add_argument("--opens", type=int, default=200,
+                            help="opens in all, shared out among the three DPIs")
     args = arguments(__doc__.split("\n")[0], extra)
     counts_exe = os.path.join(os.path.abspath(args.win_build_dir), "bench", "soak_counts.exe")
     if not os.path.isfile(counts_exe):
@@ -170,11 +176,10 @@ def main():
             ok = ok and same and not ended
 
             try:
-                for dpi in DPIS:
-                    print(f"Corvaset opened and closed {args.opens} times at {dpi} DPI",
-                          flush=True)
-                    seen, explorer, server = opens(case, counts_exe, args.opens, dpi,
-                                                   explorer_counts)
+                for n, dpi in enumerate(DPIS):
+                    runs = args.opens // len(DPIS) + (1 if n < args.opens % len(DPIS) else 0)
+                    print(f"Corvaset opened and closed {runs} times at {dpi} DPI", flush=True)
+                    seen, explorer, server = opens(case, counts_exe, runs, dpi, explorer_counts)
                     values = {k: sorted({s.get(k) for s in seen}) for k in FIGURES}
                     same = all(len(values[k]) == 1 for k in ("handles", "gdi", "user"))
                     print(f"  first open: {show(seen[0])}")
