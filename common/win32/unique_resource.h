@@ -61,8 +61,13 @@ struct file_handle_traits : handle_traits {  // CreateFile's "none" is INVALID_H
   static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
 };
 
+struct find_handle_traits : file_handle_traits {  // FindFirstFile's search, ended by FindClose
+  static void close(pointer p) noexcept { ::FindClose(p); }
+};
+
 using unique_handle = unique_resource<handle_traits>;
 using unique_file = unique_resource<file_handle_traits>;
+using unique_find = unique_resource<find_handle_traits>;
 using unique_hbitmap = unique_resource<simple_traits<HBITMAP, ::DeleteObject>>;
 using unique_hfont = unique_resource<simple_traits<HFONT, ::DeleteObject>>;
 using unique_hbrush = unique_resource<simple_traits<HBRUSH, ::DeleteObject>>;

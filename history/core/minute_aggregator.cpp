@@ -81,7 +81,9 @@ std::optional<MinuteRow> MinuteAggregator::Add(const FrameReading& frame) {
     row.frequency_max = std::max(row.frequency_max.value_or(frame.frequency), frame.frequency);
   }
   if (frame.battery_read) row.battery = frame.battery;
-  row.worst_line = std::max(row.worst_line, frame.line);
+  // On battery the UPS reports its line as low: that is the outage, already counted in seconds,
+  // not a minute of low voltage.
+  if (!frame.on_battery) row.worst_line = std::max(row.worst_line, frame.line);
 
   have_last_ = true;
   last_utc_ = t;

@@ -39,6 +39,7 @@ struct MinuteRow {
   std::optional<double> frequency_min, frequency_max;
   std::optional<double> battery;
   int seconds_on_battery = 0;
+  // Of the line-power frames: on battery the UPS reports its line as low, which is the outage.
   LineState worst_line = LineState::Normal;
 };
 

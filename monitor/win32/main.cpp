@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "hid_device.h"
+#include "history_writer.h"
 #include "monitor_feed.h"
 #include "network_settings_file.h"
 #include "nut_server.h"
@@ -56,9 +57,22 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
       server_failed = true;
     }
   }
+  // The power history, unless [Prefs] Historial=0: a row a minute and one for each power event
+  // in Historial.csv, written on this thread after the log, like it.
+  namespace history = corva::history;
+  std::unique_ptr<history::win::WinHistoryStore> history_store;
+  std::unique_ptr<history::HistoryRecorder> recorder;
+  std::unique_ptr<history::win::RecorderTimer> recorder_timer;
+  if (history::win::HistorySettingOn(folder + L"\\" + corva::win::Widen(corva::ini::kFileName))) {
+    history_store = std::make_unique<history::win::WinHistoryStore>(folder);
+    recorder = std::make_unique<history::HistoryRecorder>(*history_store, &history::win::LocalNow,
+                                                          history::win::UserCsvFormat());
+    recorder_timer = std::make_unique<history::win::RecorderTimer>(*recorder);
+  }
   corva::win::PrincipalWindow::Links links{usb, nullptr, MSComm1, MSComm2, log, platform, reboot,
                                            office};
   if (feed) links.listeners.push_back(feed.get());
+  if (recorder) links.listeners.push_back(recorder.get());
   auto window = corva::win::PrincipalWindow::Create(instance, links, folder);
   if (!window) return 1;
   office.SetMainWindow(window->hwnd());
@@ -74,5 +88,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }
+  if (recorder) recorder->Flush();
   return static_cast<int>(msg.wParam);
 }

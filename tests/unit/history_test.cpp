@@ -29,8 +29,9 @@ FrameReading OnLine(LocalStamp when, double volts, double hz = 60.0, double batt
 }
 
 FrameReading OnBattery(LocalStamp when, double battery) {
-  // Whatever the voltage bytes of a battery frame read, it is not the line's voltage.
-  return {when, true, 50, 60.0, true, battery, LineState::Normal};
+  // Whatever the voltage bytes and the line byte of a battery frame read, they are not the
+  // line's: the UPS reports its line as low while it runs on its battery.
+  return {when, true, 50, 60.0, true, battery, LineState::Baja};
 }
 
 // Feeds the frames and collects the rows they close.
@@ -83,6 +84,7 @@ TEST(HistoryMinutes, OnBatteryCountsSecondsAndTakesNoVoltage) {
   EXPECT_EQ(rows[0].seconds_on_battery, 30);
   EXPECT_DOUBLE_EQ(*rows[0].voltage_max, 120) << "battery frames carry no voltage";
   EXPECT_DOUBLE_EQ(*rows[0].voltage_min, 118);
+  EXPECT_EQ(rows[0].worst_line, LineState::Normal) << "an outage is not a minute of low voltage";
 
   auto last = aggregator.Flush();
   ASSERT_TRUE(last);
