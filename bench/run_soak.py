@@ -322,17 +322,27 @@ def stamp_seconds(text):
     return time.mktime((year, month, day, hh, mm, ss, 0, 0, -1))
 
 
-def history_minutes(path):
-    """{minute text: rows} of the minute rows of Historial.csv; None when there is no file."""
+def read_history(path):
+    """({minute text: rows} of the minute rows of Historial.csv, [the event rows' kinds in file
+    order]); None when there is no file."""
     data = harness.read_bytes(path)
     if data is None:
         return None
-    rows = {}
-    for line in data.decode("utf-8-sig", "replace").splitlines():
-        m = re.match(r"^(\d{4}-\d\d-\d\dT\d\d:\d\d):00[+-]\d\d:\d\d[,;]Minuto[,;]", line)
-        if m:
+    lines = data.decode("utf-8-sig", "replace").splitlines()
+    if not lines or not lines[0].startswith("Fecha y hora"):
+        return {}, []
+    separator = lines[0][len("Fecha y hora")]  # the user's list separator
+    rows, events = {}, []
+    for line in lines[1:]:
+        fields = line.split(separator)
+        m = re.match(r"^(\d{4}-\d\d-\d\dT\d\d:\d\d):\d\d[+-]\d\d:\d\d$", fields[0])
+        if not m or len(fields) < 2:
+            continue
+        if fields[1] == "Minuto":
             rows[m.group(1)] = rows.get(m.group(1), 0) + 1
-    return rows
+        elif fields[1] in ("Corte de energía", "Retorno de energía"):
+            events.append("failure" if fields[1] == "Corte de energía" else "return")
+    return rows, events
 
 
 # ---------------------------------------------------------------- the run
@@ -462,7 +472,7 @@ def main():
         staying.close()
         alive = s.program.running()
         events = logged_events(s.program.event_log)
-        history = history_minutes(os.path.join(s.program.folder, "Historial.csv"))
+        history = read_history(os.path.join(s.program.folder, "Historial.csv"))
         open_minute = time.strftime("%Y-%m-%dT%H:%M")
 
     # ---- the figures
@@ -519,14 +529,17 @@ def main():
     if history is None:
         print("Historial.csv: not written by this Corvamon.exe; the history check was skipped")
     else:
+        history, history_events = history
         had_frames = feeder.frame_minutes - {open_minute}
         missing = sorted(had_frames - set(history))
         extra_rows = sorted(set(history) - feeder.frame_minutes)
         twice = sorted(m for m, n in history.items() if n > 1)
-        history_ok = not missing and not extra_rows and not twice
+        history_ok = not missing and not extra_rows and not twice and history_events == expected
         print(f"Historial.csv: {len(had_frames)} closed minutes had frames, {len(history)} minute "
               f"rows; missing {len(missing)} {missing[:5]}, without frames {len(extra_rows)} "
-              f"{extra_rows[:5]}, twice {len(twice)} {twice[:5]}")
+              f"{extra_rows[:5]}, twice {len(twice)} {twice[:5]}; {len(history_events)} event "
+              f"rows, the failures and returns sent in order: "
+              f"{'yes' if history_events == expected else 'NO'}")
     print(f"Corvamon {'still running' if alive else 'ENDED'}")
 
     ok = alive and in_order and not late and history_ok
