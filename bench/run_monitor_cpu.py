@@ -6,10 +6,10 @@ and so is the rest of the prefix (explorer.exe, services and the like).
 Needs the build (scripts/build: dist/x86_64/Corvamon.exe, dist/linux/upssim and the probe in
 build/x86_64). From the source folder:
 
-    python3 bench/run_monitor_cpu.py                     # 60 s of frames, about 80 s in all
+    python3 bench/run_monitor_cpu.py                     # 3 x 60 s of frames, about 4 minutes
     python3 bench/run_monitor_cpu.py --seconds 120 --idle-seconds 30
 
-Three measurements of --seconds each, with line-power frames: the window shown, then hidden in
+Three measurements of --seconds each: line-power frames with the window shown, then hidden in
 the tray (the minimise button, as a user hides it), then on-battery frames, whose charge each
 frame also gives to the tray icon's tip (the failure brings the window back, as set up).
 --idle-seconds N measures N seconds with the port open and no frames first. The prefix is made
