@@ -157,6 +157,8 @@ def main():
         print(f"no {counts_exe}: build the target soak_counts of the Windows tree",
               file=sys.stderr)
         return 2
+    # The simulator must outlive the run (about 3 s a search and 8 s an open).
+    harness.Upssim.LIFETIME_MS = (args.searches * 10 + args.opens * 30 + 600) * 1000
     ok = True
     with bench_prefix(args):
         case = harness.Case("bench.config_soak", harness.Paths(args))
