@@ -267,13 +267,26 @@ def inside_figures(wine, counts_exe):
     return inside_figures_of(wine, counts_exe, "Corvamon.exe")
 
 
-def inside_figures_of(wine, counts_exe, exe_name):
-    """soak_counts's figures for the one process named exe_name; {} when there is not one."""
+def inside_figures_of(wine, counts_exe, exe_name, total=False):
+    """soak_counts's figures for the one process named exe_name, or with `total` the sums over
+    every process of that name; {} when there is none (or, without `total`, more than one)."""
     rc, out, _ = harness.run_to_files(["wine", counts_exe, "counts", exe_name], wine.env, 60)
     lines = out.strip().splitlines() if rc == 0 else []
-    if len(lines) != 1:
+    if not lines or (len(lines) > 1 and not total):
         return {}
-    return {k: int(v) for k, v in (item.split("=") for item in lines[0].split())}
+    figures = {}
+    for line in lines:
+        for key, value in (item.split("=") for item in line.split()):
+            if key != "pid":
+                figures[key] = figures.get(key, 0) + int(value)
+    return figures
+
+
+def handle_types(wine, counts_exe, exe_name):
+    """'typeT=N ...' of the handles of the process named exe_name (for a count that moved)."""
+    rc, out, _ = harness.run_to_files(["wine", counts_exe, "handle-types", exe_name], wine.env,
+                                      60)
+    return " ".join(out.split()[1:]) if rc == 0 and out.strip() else "(none)"
 
 
 FIGURES = (  # (key, label, unit)

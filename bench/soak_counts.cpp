@@ -3,6 +3,9 @@
 //
 //   soak_counts counts EXE_NAME     one line per process named EXE_NAME (Corvamon.exe):
 //                                   pid=N handles=N private_kb=N gdi=N user=N cpu_ms=N
+//   soak_counts handle-types EXE_NAME
+//                                   the handles of each process named EXE_NAME by object type
+//                                   (pid=N typeT=N ...), to tell what a growing count is made of
 //   soak_counts taskbar-created     what a restarted Explorer broadcasts to every top-level
 //                                   window: the registered "TaskbarCreated" message
 //
@@ -21,6 +24,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -128,8 +132,9 @@ long long UserObjects(DWORD pid) {
 }
 
 // The handles the process holds, from the system's handle list (GetProcessHandleCount answers
-// 0 under Wine); -1 when the list cannot be had.
-long long KernelHandles(DWORD pid) {
+// 0 under Wine); -1 when the list cannot be had. With `by_type`, also how many of each object
+// type, to tell which kind a growing count is made of.
+long long KernelHandles(DWORD pid, std::map<int, long long>* by_type = nullptr) {
   constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
   struct Entry {
     ULONG owner_pid;
@@ -152,7 +157,9 @@ long long KernelHandles(DWORD pid) {
       const auto* list = reinterpret_cast<const List*>(buffer.data());
       long long held = 0;
       for (ULONG i = 0; i < list->count; ++i) {
-        if (list->entries[i].owner_pid == pid) ++held;
+        if (list->entries[i].owner_pid != pid) continue;
+        ++held;
+        if (by_type) ++(*by_type)[list->entries[i].object_type];
       }
       return held;
     }
@@ -208,6 +215,18 @@ int wmain(int argc, wchar_t** argv) {
     std::fflush(stdout);
     return pids.empty() ? 3 : 0;
   }
+  if (command == L"handle-types" && argc == 3) {
+    const std::vector<DWORD> pids = ProcessesNamed(argv[2]);
+    for (DWORD pid : pids) {
+      std::map<int, long long> by_type;
+      KernelHandles(pid, &by_type);
+      std::printf("pid=%lu", static_cast<unsigned long>(pid));
+      for (const auto& [type, count] : by_type) std::printf(" type%d=%lld", type, count);
+      std::printf("\n");
+    }
+    std::fflush(stdout);
+    return pids.empty() ? 3 : 0;
+  }
   if (command == L"taskbar-created" && argc == 2) {
     const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
     DWORD_PTR result = 0;
@@ -215,6 +234,9 @@ int wmain(int argc, wchar_t** argv) {
     std::puts("SENT");
     return 0;
   }
-  std::fputs("usage: soak_counts counts EXE_NAME | soak_counts taskbar-created\n", stderr);
+  std::fputs(
+      "usage: soak_counts counts EXE_NAME | soak_counts handle-types EXE_NAME | "
+      "soak_counts taskbar-created\n",
+      stderr);
   return 2;
 }
