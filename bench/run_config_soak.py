@@ -15,8 +15,9 @@ every 50 searches and at the end, with its handles by object type. Opens (shared
 96, 144 and 192 DPI): each Corvaset is counted once its window is up and three readings in a
 row agree (a window just shown may still be loading), then closed with Salir; the last quarter
 of a DPI's opens must read no higher than the first. Explorer's figures (it holds the desktop
-and the notification area) and the wine server's open files are compared between the end of
-the first open and the end of the last. The DPI goes back to 96 at the end.
+and the notification area) are compared between the first open and the last, read while
+Corvaset's window is up, and the wine server's open files between the ends of the two. The
+DPI goes back to 96 at the end.
 
 The prefix is made and ended as in bench/run_failure_latency.py (build/bench-config; or
 --reuse-prefix). Only the standard library is used.
@@ -123,9 +124,7 @@ def searches(case, counts_exe, runs):
 
 def opens(case, counts_exe, runs, dpi, explorer_counts):
     case.wine.set_dpi(dpi)
-    # Explorer starts with the first window after the server's restart: it is counted from the
-    # end of the first open on.
-    explorer_before = server_before = None
+    explorer_before = explorer_after = server_before = None
     seen = []
     for i in range(runs):
         program = harness.Corvaset(case.paths.corvaset,
@@ -136,13 +135,17 @@ def opens(case, counts_exe, runs, dpi, explorer_counts):
         if case.probe.wait_window(harness.CONFIG_CAPTION, 30000) is None:
             raise harness.CaseFailure(f"no Corvaset window at {dpi} DPI, open {i + 1}")
         seen.append(settled_figures(case, counts_exe, "Corvaset.exe"))
+        # Explorer ends soon after the last window of the session: it is counted while
+        # Corvaset's window is up.
+        if i == 0:
+            explorer_before = explorer_counts()
+        if i == runs - 1:
+            explorer_after = explorer_counts()
         rc, _, err = case.probe.click(harness.CONFIG_CAPTION, SALIR, "--post")
         if rc != harness.PROBE_OK or program.wait_end(20) is None:
             raise harness.CaseFailure(f"Corvaset did not close at {dpi} DPI, open {i + 1}: {err}")
         if i == 0:
-            explorer_before = explorer_counts()
             server_before = settled_server_fds(case.wine)
-    explorer_after = explorer_counts()
     server_after = settled_server_fds(case.wine)
     return seen, (explorer_before, explorer_after), (server_before, server_after)
 
@@ -197,8 +200,8 @@ def main():
                           f"USER {values['user']}: {'no growth' if same else 'GROWTH'}")
                     explorer_same = all(explorer[0].get(k) == explorer[1].get(k)
                                         for k in ("handles", "gdi", "user"))
-                    print(f"  Explorer after the first: {show(explorer[0])}")
-                    print(f"  Explorer after the last:  {show(explorer[1])}"
+                    print(f"  Explorer at the first: {show(explorer[0])}")
+                    print(f"  Explorer at the last:  {show(explorer[1])}"
                           f"{'' if explorer_same else '  CHANGED'}")
                     print(f"  wine server open files: {server[0]} -> {server[1]}", flush=True)
                     ok = ok and same and explorer_same
