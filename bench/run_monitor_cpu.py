@@ -6,9 +6,12 @@ and so is the rest of the prefix (explorer.exe, services and the like).
 Needs the build (scripts/build: dist/x86_64/Corvamon.exe, dist/linux/upssim and the probe in
 build/x86_64). From the source folder:
 
-    python3 bench/run_monitor_cpu.py                     # 60 s of frames, about 80 s in all
+    python3 bench/run_monitor_cpu.py                     # 3 x 60 s of frames, about 4 minutes
     python3 bench/run_monitor_cpu.py --seconds 120 --idle-seconds 30
 
+Three measurements of --seconds each: line-power frames with the window shown, then hidden in
+the tray (the minimise button, as a user hides it), then on-battery frames, whose charge each
+frame also gives to the tray icon's tip (the failure brings the window back, as set up).
 --idle-seconds N measures N seconds with the port open and no frames first. The prefix is made
 and ended as in bench/run_failure_latency.py (build/bench; --reuse-prefix to use one that runs).
 
@@ -23,6 +26,9 @@ import time
 
 from run_failure_latency import (INI, LINE_POWER, Session, arguments, harness,
                                  run_main)
+
+# Charge 60 % on battery, the same in every frame.
+ON_BATTERY = "frame volt=0 period=16667 battery=170 line=1 mode=1"
 
 TICK = os.sysconf("SC_CLK_TCK")
 
@@ -113,18 +119,34 @@ def main():
             sent = s.sim.tx_count()
             used, wall, roles = measure(s.case.wine, args.idle_seconds)
             report("port open, no frames", used, wall, s.sim.tx_count() - sent, roles)
-        # Frames go on a little past the measurement on both sides.
-        s.sim.send(f"frame repeat={int(args.seconds) + 10}")
-        time.sleep(2)
-        sent = s.sim.tx_count()
-        used, wall, roles = measure(s.case.wine, args.seconds)
-        frames = s.sim.tx_count() - sent
-        ok, detail = s.case.probe.wait_text(harness.MAIN_CAPTION, harness.IDS["lblvolt"],
-                                            "125.4 Volts", 2000)
-        report("frames at one a second", used, wall, frames, roles)
-        if not ok or not s.program.running():
-            print(f"Corvamon did not follow the frames: {detail}", file=sys.stderr)
-            return 1
+        for title, frame, hide in (("frames at one a second, window shown", LINE_POWER, False),
+                                   ("frames at one a second, window hidden in the tray",
+                                    LINE_POWER, True),
+                                   ("on-battery frames at one a second (the window comes back "
+                                    "on the failure)", ON_BATTERY, False)):
+            if hide:
+                rc, _, err = s.case.probe.click(harness.MAIN_CAPTION, harness.IDS["IBMin"], "--post")
+                hidden = harness.wait_until(lambda: not any(
+                    w["title"] == harness.MAIN_CAPTION and w["visible"]
+                    for w in s.case.probe.windows()), 10)
+                if rc != harness.PROBE_OK or not hidden:
+                    raise harness.CaseFailure(f"the window did not go to the tray: {err}")
+            # Frames go on a little past the measurement on both sides.
+            s.sim.send(f"{frame} repeat={int(args.seconds) + 10}")
+            time.sleep(2)
+            sent = s.sim.tx_count()
+            used, wall, roles = measure(s.case.wine, args.seconds)
+            frames = s.sim.tx_count() - sent
+            report(title, used, wall, frames, roles)
+            # The window followed the frames (the labels are read also while it is hidden).
+            want = "125.4 Volts" if frame == LINE_POWER else "Monitoreando Equipo"
+            ok, detail = s.case.probe.wait_text(harness.MAIN_CAPTION, harness.IDS["lblvolt"],
+                                                want, 15000)
+            if not ok or not s.program.running():
+                print(f"Corvamon did not follow the frames: {detail}", file=sys.stderr)
+                return 1
+            # Let the last frames of this measurement go before the next one's.
+            harness.wait_until(lambda: s.sim.tx_count() >= sent + frames + 10, 15)
     return 0
 
 

@@ -117,17 +117,31 @@ int Systray::AddTrayIcon(std::string_view tip) {
   SetIconFields(icons_.main.get(), tip);
   const int result = Send(NIM_ADD);
   icon_added_ = result == 1;
+  icon_shown_ = icon_added_;
   return result;
 }
 
 int Systray::ModifyTrayIcon(int picture, std::string_view tip) {
-  SetIconFields(icons_.For(picture), tip);
-  return Send(NIM_MODIFY);
+  // Each frame on battery gives the charge again, most often the same: an icon that already
+  // shows this picture and tip is not sent to the shell again (a call that costs the shell a
+  // copy of the picture and a repaint).
+  const HICON icon = icons_.For(picture);
+  std::array<char, kTrayTipChars> wanted{};
+  FillTrayText(wanted.data(), wanted.size(), Utf8ToAnsi(tip));
+  if (icon_shown_ && record_.hIcon == icon &&
+      std::memcmp(record_.szTip, wanted.data(), wanted.size()) == 0) {
+    return 1;
+  }
+  SetIconFields(icon, tip);
+  const int result = Send(NIM_MODIFY);
+  icon_shown_ = result == 1;
+  return result;
 }
 
 int Systray::DeleteTrayIcon() {
   const int result = Send(NIM_DELETE);
   icon_added_ = false;
+  icon_shown_ = false;
   return result;
 }
 
@@ -194,7 +208,7 @@ LRESULT Systray::OnMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     // The message goes on to the window whatever becomes of that.
     try {
       record_.uFlags = kTrayIconFlags;
-      Send(NIM_ADD);
+      icon_shown_ = Send(NIM_ADD) == 1;
     } catch (...) {
     }
   }

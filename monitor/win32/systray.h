@@ -102,6 +102,8 @@ class Systray final : public ShellTray {
   WNDPROC previous_ = nullptr;
   const UINT taskbar_created_;
   bool icon_added_ = false;  // the last add succeeded and no delete followed
+  // The shell took the last add or change of the icon, so it shows the record's icon and tip.
+  bool icon_shown_ = false;
 };
 
 // Window operations of the main window.

@@ -129,6 +129,35 @@ TEST_F(PrincipalWindowTest, LabelsAreRealChildWindowsWithTheirDesignCaptions) {
   }
 }
 
+// Most frames repeat the last readings: a label or the gauge that would show the same thing is
+// not drawn again, and one that changes is drawn at once, also when only a digit changes.
+TEST_F(PrincipalWindowTest, OnlyWhatChangesIsDrawnAgain) {
+  Open();
+  window_->Show(SW_SHOWNA);
+  PumpPending();
+  const auto pending = [](HWND child) {
+    RECT r{};
+    return ::GetUpdateRect(child, &r, FALSE) != FALSE;
+  };
+  HWND label = Child(ids::lblbat);
+  HWND gauge = Child(ids::IMBatG);
+  window_->SetText(Control::lblbat, "80.00 %");
+  window_->SetGauge(8);
+  ::ValidateRect(label, nullptr);
+  ::ValidateRect(gauge, nullptr);
+
+  window_->SetText(Control::lblbat, "80.00 %");
+  window_->SetGauge(8);
+  EXPECT_FALSE(pending(label));
+  EXPECT_FALSE(pending(gauge));
+
+  window_->SetText(Control::lblbat, "66.67 %");
+  EXPECT_EQ(TextOf(label), L"66.67 %");
+  EXPECT_TRUE(pending(label));
+  window_->SetGauge(6);
+  EXPECT_TRUE(pending(gauge));
+}
+
 // Fault: a device error ended the process on the spot, with a dead tray icon, the ports open and
 // the waiting log entries lost; and its box was titled "Error" instead of the program's name.
 TEST_F(PrincipalWindowTest, ADeviceErrorEndsTheProgramThroughTheWindowsUnload) {

@@ -278,6 +278,36 @@ TEST_F(SystrayRecordTest, BalloonKeepsTheIconAndTheNextChangeSendsTheIconAgain) 
   ExpectIconRecord(NIM_MODIFY, kTrayMainIcon, "Corvamon");
 }
 
+TEST_F(SystrayRecordTest, OnlyAChangeTheIconDoesNotShowYetReachesTheShell) {
+  tray_->AddTrayIcon("KRD Tarnix Corvamon");
+  tray_->ModifyTrayIcon(4, "Corvamon - Bateria al 40%");
+  const std::size_t shown = shell_.calls.size();
+  // Frame after frame of the same charge: the icon already shows it.
+  EXPECT_EQ(tray_->ModifyTrayIcon(4, "Corvamon - Bateria al 40%"), 1);
+  EXPECT_EQ(shell_.calls.size(), shown);
+  // Another tip, or another picture, shows at once.
+  tray_->ModifyTrayIcon(4, "Corvamon - Bateria al 39%");
+  ExpectIconRecord(NIM_MODIFY, 4, "Corvamon - Bateria al 39%");
+  tray_->ModifyTrayIcon(3, "Corvamon - Bateria al 39%");
+  ExpectIconRecord(NIM_MODIFY, 3, "Corvamon - Bateria al 39%");
+  EXPECT_EQ(shell_.calls.size(), shown + 2);
+  // A balloon leaves the icon as it was.
+  tray_->ShowTrayBalloon(1, "Corvamon", " FALLA DE LINEA ");
+  tray_->ModifyTrayIcon(3, "Corvamon - Bateria al 39%");
+  EXPECT_EQ(shell_.calls.size(), shown + 3);
+
+  // A change the shell refused is asked for again, and so is the icon after a delete.
+  shell_.answer = FALSE;
+  EXPECT_EQ(tray_->ModifyTrayIcon(2, "Corvamon - Bateria al 20%"), 0);
+  shell_.answer = TRUE;
+  EXPECT_EQ(tray_->ModifyTrayIcon(2, "Corvamon - Bateria al 20%"), 1);
+  ExpectIconRecord(NIM_MODIFY, 2, "Corvamon - Bateria al 20%");
+  EXPECT_EQ(shell_.calls.size(), shown + 5);
+  tray_->DeleteTrayIcon();
+  tray_->ModifyTrayIcon(2, "Corvamon - Bateria al 20%");
+  ExpectIconRecord(NIM_MODIFY, 2, "Corvamon - Bateria al 20%");
+}
+
 TEST_F(SystrayRecordTest, AccentedTextsArriveInCodePage1252) {
   ASSERT_EQ(::GetACP(), 1252u);
   tray_->ModifyTrayIcon(0, "Batería baja");
