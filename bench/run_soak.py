@@ -251,6 +251,25 @@ def linux_figures(pid):
     return fds, private, (int(fields[11]) + int(fields[12])) / TICK
 
 
+def private_by_mapping(pid):
+    """{mapping name: private kB} of a Linux process, from smaps (anonymous memory as
+    "[anon]"); {} when it is gone."""
+    result = {}
+    name = None
+    try:
+        with open(f"/proc/{pid}/smaps") as f:
+            for line in f:
+                head = line.split(None, 1)[0]
+                if "-" in head and not head.endswith(":"):
+                    parts = line.split(None, 5)
+                    name = parts[5].strip() if len(parts) > 5 else "[anon]"
+                elif head in ("Private_Clean:", "Private_Dirty:"):
+                    result[name] = result.get(name, 0) + int(line.split()[1])
+    except OSError:
+        return {}
+    return result
+
+
 def corvamon_linux_pid(wine):
     for pid in wine.server_pids():
         try:
@@ -365,6 +384,9 @@ def main():
     def extra(parser):
         parser.add_argument("--minutes", type=float, default=30)
         parser.add_argument("--seed", type=int, default=19)
+        parser.add_argument("--mappings", action="store_true",
+                            help="also print which of the process's mappings (Linux side) grew "
+                                 "from the end of the warm-up to the last minute")
     args = arguments(__doc__.split("\n")[0], extra)
     rng = random.Random(args.seed)
     counts_exe = os.path.join(os.path.abspath(args.win_build_dir), "bench", "soak_counts.exe")
@@ -376,6 +398,7 @@ def main():
     harness.Upssim.LIFETIME_MS = int((args.minutes + 15) * 60000)
     port = free_port()
     samples = []  # (minute, {figure: value})
+    mapping_samples = {}  # minute: {mapping: private kB}, with --mappings
     sent = []  # ("failure" | "return", epoch seconds when the frames changed)
     tally = {"locks": 0, "lock_failures": 0, "noise": 0, "cut": 0, "taskbar": 0, "upsc": 0,
              "upsc_failed": 0}
@@ -463,6 +486,8 @@ def main():
                 linux = linux_figures(linux_pid)
                 if linux is not None:
                     figures["fds"], figures["linux_private_kb"], figures["cpu_s"] = linux
+                if args.mappings and minute in (WARM_UP_MINUTES, int(args.minutes) - 1):
+                    mapping_samples[minute] = private_by_mapping(linux_pid)
                 samples.append((minute, figures))
 
                 def show(key, width):
@@ -489,6 +514,13 @@ def main():
         open_minute = time.strftime("%Y-%m-%dT%H:%M")
 
     # ---- the figures
+    if len(mapping_samples) == 2:
+        (first_minute, before), (last_minute, after) = sorted(mapping_samples.items())
+        changes = sorted(((after.get(k, 0) - before.get(k, 0), k) for k in set(before) | set(after)),
+                         reverse=True)
+        print(f"\nprivate kB by mapping (Linux side), minute {first_minute} to {last_minute}:")
+        for delta, name in [c for c in changes if c[0] != 0][:12]:
+            print(f"  {delta:+8d}  {before.get(name, 0):>8} -> {after.get(name, 0):>8}  {name}")
     print()
     print(f"Corvamon under Wine, {args.minutes:g} minutes, seed {args.seed}: {feeder.frames} "
           f"frames (20 a second), {len(samples)} samples")
