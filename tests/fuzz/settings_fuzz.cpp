@@ -32,7 +32,7 @@ struct Key {
   std::string_view section;
   std::string_view name;
 };
-constexpr std::array<Key, 24> kKeys{{
+constexpr std::array<Key, 25> kKeys{{
     {"Inicio", "CommPort"},          {"Inicio", "DataString"},
     {"Prefs", "InicioWin"},          {"Prefs", "IniciaMin"},
     {"Prefs", "DCMaximiza"},         {"Prefs", "NotifAviso"},
@@ -45,6 +45,7 @@ constexpr std::array<Key, 24> kKeys{{
     {"Apaga", "ApagaMinutos"},       {"Apaga", "ApagaCuantosMinutos"},
     {"Apaga", "ApagaTNX"},           {"Apaga", "ApagaTNXMinutos"},
     {"Apaga", "ApagaDesconexion"},   {"Apaga", "ApagaDesconexionSegundos"},
+    {"Apaga", "Hibernar"},
 }};
 
 // The harness's own helpers carry no coverage: their branches are not the code under test, and
@@ -271,6 +272,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
     if (s.AlarmaConSonido != SettingSwitchOn(read("AlarmaConSonido"))) std::abort();
+    if (s.Hibernar != (read("Hibernar") == "1")) std::abort();  // exactly "1", nothing else
     for (const int port : rig.MSComm1.opened) {
       if (port < 1 || port > protocol::kHighestSerialPort) std::abort();
     }
