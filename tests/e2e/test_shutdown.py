@@ -235,8 +235,10 @@ def case_overload_shuts_down_without_an_entry(t):
     # A probe waits for the label in the background: the shutdown follows the label at once.
     # The session's end kills that probe too, with exit code 0, so only its output counts.
     watcher = t.windows_program(t.paths.probe, "wait-text", MAIN_CAPTION, IDS["lblop"],
-                                "Sobrecarga", 20000)
-    time.sleep(1.0)  # the probe is up and polling (it takes about 0.3 s to start)
+                                "Sobrecarga", 20000, "--ready")
+    # The probe says READY once it has read the label: from then on it is polling.
+    t.require(wait_until(lambda: "READY" in watcher.output() or not watcher.running(), 30),
+              "the probe watching lblop did not start within 30 s")
     t.require(watcher.running(), f"the probe watching lblop ended early: {watcher.output()!r}")
     sim.send("frame volt=14400 period=16667 battery=200 line=3 mode=0")
     session.wait(10, "the overload frame")

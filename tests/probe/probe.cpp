@@ -9,7 +9,10 @@
 //   probe wait-gone CAPTION TIMEOUT                waits until no such window is left
 //   probe texts CAPTION [TIMEOUT]                  every child: id, class, visible, text
 //   probe text CAPTION ID [TIMEOUT]                one child's text
-//   probe wait-text CAPTION ID TEXT TIMEOUT        waits until a child's text equals TEXT
+//   probe wait-text CAPTION ID TEXT TIMEOUT [--ready]
+//                                                  waits until a child's text equals TEXT; with
+//                                                  --ready prints READY once it has read the
+//                                                  child a first time
 //   probe click CAPTION ID [TIMEOUT] [--post] [--force]
 //                                                  clicks a child button
 //   probe msgbox TITLE TIMEOUT [--press BUTTON]    waits for a message box, prints its text(s),
@@ -460,6 +463,7 @@ int CmdWaitText(const Args& a) {
       if (child == nullptr) continue;
       std::wstring text;
       if (!ReadText(child, std::max<DWORD>(deadline.Left(), 100), text)) continue;
+      if (!seen && a.Has(L"--ready") && text != want) Out(L"READY");
       seen = true;
       last = text;
       if (text == want) {
@@ -801,7 +805,7 @@ constexpr wchar_t kUsageText[] =
     L"       probe wait-gone CAPTION TIMEOUT\n"
     L"       probe texts CAPTION [TIMEOUT]\n"
     L"       probe text CAPTION ID [TIMEOUT]\n"
-    L"       probe wait-text CAPTION ID TEXT TIMEOUT\n"
+    L"       probe wait-text CAPTION ID TEXT TIMEOUT [--ready]\n"
     L"       probe click CAPTION ID [TIMEOUT] [--post] [--force]\n"
     L"       probe msgbox TITLE TIMEOUT [--press OK|CANCEL|YES|NO|ID]\n"
     L"       probe rect CAPTION\n"
