@@ -375,29 +375,40 @@ TEST_F(SerialPortOpenTest, OpenCloseCyclesLeakNoHandles) {
     EXPECT_EQ(driver_.Read(1, kWaitMs), Bytes{seed});
     port_.SetPortOpen(false);
   };
-  cycle(0);  // the first open may set up things that stay for the process's life
-  PumpFor(50);
-  const std::optional<DWORD> before = CountHandles();
-  ASSERT_TRUE(before.has_value()) << "cannot count this process's handles";
-
-  for (int i = 1; i <= 20; ++i) cycle(static_cast<std::uint8_t>(i));
-  for (int i = 1; i <= 5; ++i) {  // whole port objects, window and all
+  const auto whole_port = [this] {  // a port object made and ended, window and all
     WinSerialPort port;
     port.SetCommPort(g_config.com);
     port.SetRThreshold(1);
     ASSERT_TRUE(port.SetPortOpen(true)) << "error " << port.LastError();
     ASSERT_TRUE(port.Output(Bytes{0x42}));
     EXPECT_EQ(driver_.Read(1, kWaitMs), Bytes{0x42});
-  }
-  // The ports' reader threads end on their own after the close: wait for the count to come
-  // back (a leak never does) rather than for a fixed time, which a loaded machine outlasts.
+  };
+  // The first open, and the first port object, may set up things that stay for the process's
+  // life; their reader threads end on their own after the close.
+  cycle(0);
+  whole_port();
+  std::optional<DWORD> before;
+  std::optional<DWORD> previous;
+  PumpUntil(
+      [&] {  // settled: two readings a moment apart agree
+        previous = before;
+        before = CountHandles();
+        return before && previous && *before == *previous;
+      },
+      5000);
+  ASSERT_TRUE(before.has_value()) << "cannot count this process's handles";
+
+  for (int i = 1; i <= 20; ++i) cycle(static_cast<std::uint8_t>(i));
+  for (int i = 1; i <= 5; ++i) whole_port();
+  // Wait for the count to come back (a leak never does) rather than for a fixed time, which a
+  // loaded machine outlasts.
   std::optional<DWORD> after;
   PumpUntil(
       [&] {
         after = CountHandles();
         return after && *after <= *before;
       },
-      5000);
+      10000);
   ASSERT_TRUE(after.has_value());
   EXPECT_EQ(*after, *before);
 }
