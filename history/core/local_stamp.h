@@ -16,6 +16,10 @@ struct LocalStamp {
 // Seconds since 1970-01-01T00:00:00Z of the moment the stamp names.
 std::int64_t UtcSeconds(const LocalStamp& stamp);
 
+// The stamp that names the moment `utc` (seconds since 1970-01-01T00:00:00Z) on a clock at
+// `offset_minutes` from UTC.
+LocalStamp StampAt(std::int64_t utc, int offset_minutes);
+
 // The stamp at the start of its minute (second 0, same offset).
 inline LocalStamp MinuteStart(LocalStamp stamp) {
   stamp.second = 0;

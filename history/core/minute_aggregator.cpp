@@ -24,6 +24,27 @@ std::int64_t UtcSeconds(const LocalStamp& s) {
          static_cast<std::int64_t>(s.utc_offset_minutes) * 60;
 }
 
+LocalStamp StampAt(std::int64_t utc, int offset_minutes) {
+  const std::int64_t local = utc + offset_minutes * 60LL;
+  std::int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
+  const std::int64_t rest = local - days * 86400;
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t doe = days - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  LocalStamp s;
+  s.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  s.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  s.year = static_cast<int>(yoe + era * 400 + (s.month <= 2 ? 1 : 0));
+  s.hour = static_cast<int>(rest / 3600);
+  s.minute = static_cast<int>(rest % 3600 / 60);
+  s.second = static_cast<int>(rest % 60);
+  s.utc_offset_minutes = offset_minutes;
+  return s;
+}
+
 LineState LineStateFromText(std::string_view text) {
   if (text == "Baja") return LineState::Baja;
   if (text == "Alta") return LineState::Alta;

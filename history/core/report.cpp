@@ -116,19 +116,8 @@ struct Civil {
 };
 
 Civil CivilOf(const Moment& m) {
-  const std::int64_t local = m.utc + static_cast<std::int64_t>(m.offset_minutes) * 60;
-  std::int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
-  const std::int64_t rest = local - days * 86400;
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const std::int64_t doe = days - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-  return {year, month, day, static_cast<int>(rest / 3600), static_cast<int>(rest % 3600 / 60)};
+  const LocalStamp s = StampAt(m.utc, m.offset_minutes);
+  return {s.year, s.month, s.day, s.hour, s.minute};
 }
 
 // "07/12/2026 14:05".
